@@ -1,0 +1,170 @@
+/*
+ * PYXRemote host interface.
+ *
+ * The one header a host includes to load PYXRemote and talk to it. Usable
+ * from C++ (abstract structs) and from C (structs of function pointers, with
+ * the object pointer as first argument), in the way COM headers serve both.
+ *
+ * Every interface operation uses PYX_CALL: __stdcall on 32-bit Windows, the
+ * platform's ordinary convention elsewhere. Interfaces declare no destructor
+ * and no overloads, so their tables hold exactly the slots listed here.
+ *
+ * Reference rules are COM's: whoever stores an interface pointer holds one
+ * reference to it. GetInterfacePtr returns an object with one reference that
+ * the caller owns.
+ */
+#ifndef PYXREMOTE_H_
+#define PYXREMOTE_H_
+
+#include <stdint.h>
+
+#if defined(_WIN32) && (defined(__i386__) || defined(_M_IX86))
+#define PYX_CALL __stdcall
+#else
+#define PYX_CALL
+#endif
+
+#ifdef _WIN32
+/* GUID, HRESULT, ULONG and IUnknown come from the system's own headers. */
+#include <unknwn.h>
+#include <windows.h>
+#else
+typedef int32_t HRESULT;
+typedef uint32_t ULONG;
+
+typedef struct GUID {
+  uint32_t Data1;
+  uint16_t Data2;
+  uint16_t Data3;
+  uint8_t Data4[8];
+} GUID;
+typedef GUID IID;
+
+#ifdef __cplusplus
+typedef const IID& REFIID;
+#else
+typedef const IID* REFIID;
+#endif
+
+#define S_OK ((HRESULT)0)
+#define E_NOINTERFACE ((HRESULT)0x80004002L)
+#define E_UNEXPECTED ((HRESULT)0x8000FFFFL)
+#define SUCCEEDED(hr) (((HRESULT)(hr)) >= 0)
+#define FAILED(hr) (((HRESULT)(hr)) < 0)
+
+/* {00000000-0000-0000-C000-000000000046} */
+static const IID IID_IUnknown = {
+    0x00000000, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+
+#ifdef __cplusplus
+struct IUnknown {
+  virtual HRESULT PYX_CALL QueryInterface(REFIID iid, void** object) = 0;
+  virtual ULONG PYX_CALL AddRef() = 0;
+  virtual ULONG PYX_CALL Release() = 0;
+};
+#else
+typedef struct IUnknown IUnknown;
+typedef struct IUnknownVtbl {
+  HRESULT(PYX_CALL* QueryInterface)(IUnknown* self, REFIID iid, void** object);
+  ULONG(PYX_CALL* AddRef)(IUnknown* self);
+  ULONG(PYX_CALL* Release)(IUnknown* self);
+} IUnknownVtbl;
+struct IUnknown {
+  const IUnknownVtbl* lpVtbl;
+};
+#endif
+#endif /* _WIN32 */
+
+/* {F4660300-7706-11D3-B64E-00105ACB7FD0}: the module object. */
+static const IID IID_IRemoteModule = {
+    0xF4660300, 0x7706, 0x11D3, {0xB6, 0x4E, 0x00, 0x10, 0x5A, 0xCB, 0x7F, 0xD0}};
+
+/* {F4660006-7706-11D3-B64E-00105ACB7FD0}: the card's registers, asked of the
+ * device object given to Start. */
+static const IID IID_IRegisterAccess = {
+    0xF4660006, 0x7706, 0x11D3, {0xB6, 0x4E, 0x00, 0x10, 0x5A, 0xCB, 0x7F, 0xD0}};
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#if defined(__cplusplus) && !defined(CINTERFACE)
+
+/* Implemented by the host. The module calls these on its worker thread. */
+struct IRegisterAccess : public IUnknown {
+  /* Slot 3 is the host's own; the module never calls it. */
+  virtual HRESULT PYX_CALL Placeholder() = 0;
+  /* Reads the 32-bit register at byte offset `offset` into *value. */
+  virtual HRESULT PYX_CALL ReadRegister(uint32_t offset, uint32_t* value) = 0;
+  /* Writes `value` to the 32-bit register at byte offset `offset`. */
+  virtual HRESULT PYX_CALL WriteRegister(uint32_t offset, uint32_t value) = 0;
+};
+
+/* Implemented by the host. OnKey runs on the module's worker thread; both
+ * strings point into the module's static key table, stay valid while the
+ * library is loaded, and are never null. `name` is never empty. */
+struct IKeySink : public IUnknown {
+  virtual HRESULT PYX_CALL OnKey(const char* name, const char* command) = 0;
+};
+
+/* Implemented by the module. The host calls these from one thread at a time. */
+struct IRemoteModule : public IUnknown {
+  /* Keeps a reference to `sink` (may be null) and `device` (must not be) and
+   * starts the worker. E_UNEXPECTED for a null device. */
+  virtual HRESULT PYX_CALL Start(IKeySink* sink, IUnknown* device) = 0;
+  /* Ends the worker (waiting up to 5 s) and lets go of sink and device. */
+  virtual HRESULT PYX_CALL Stop() = 0;
+  virtual void PYX_CALL Reserved() = 0;
+};
+
+#else /* C */
+
+typedef struct IRegisterAccess IRegisterAccess;
+typedef struct IRegisterAccessVtbl {
+  HRESULT(PYX_CALL* QueryInterface)(IRegisterAccess* self, REFIID iid, void** object);
+  ULONG(PYX_CALL* AddRef)(IRegisterAccess* self);
+  ULONG(PYX_CALL* Release)(IRegisterAccess* self);
+  HRESULT(PYX_CALL* Placeholder)(IRegisterAccess* self);
+  HRESULT(PYX_CALL* ReadRegister)(IRegisterAccess* self, uint32_t offset, uint32_t* value);
+  HRESULT(PYX_CALL* WriteRegister)(IRegisterAccess* self, uint32_t offset, uint32_t value);
+} IRegisterAccessVtbl;
+struct IRegisterAccess {
+  const IRegisterAccessVtbl* lpVtbl;
+};
+
+typedef struct IKeySink IKeySink;
+typedef struct IKeySinkVtbl {
+  HRESULT(PYX_CALL* QueryInterface)(IKeySink* self, REFIID iid, void** object);
+  ULONG(PYX_CALL* AddRef)(IKeySink* self);
+  ULONG(PYX_CALL* Release)(IKeySink* self);
+  HRESULT(PYX_CALL* OnKey)(IKeySink* self, const char* name, const char* command);
+} IKeySinkVtbl;
+struct IKeySink {
+  const IKeySinkVtbl* lpVtbl;
+};
+
+typedef struct IRemoteModule IRemoteModule;
+typedef struct IRemoteModuleVtbl {
+  HRESULT(PYX_CALL* QueryInterface)(IRemoteModule* self, REFIID iid, void** object);
+  ULONG(PYX_CALL* AddRef)(IRemoteModule* self);
+  ULONG(PYX_CALL* Release)(IRemoteModule* self);
+  HRESULT(PYX_CALL* Start)(IRemoteModule* self, IKeySink* sink, IUnknown* device);
+  HRESULT(PYX_CALL* Stop)(IRemoteModule* self);
+  void(PYX_CALL* Reserved)(IRemoteModule* self);
+} IRemoteModuleVtbl;
+struct IRemoteModule {
+  const IRemoteModuleVtbl* lpVtbl;
+};
+
+#endif
+
+/* The library's one export: "_GetInterfacePtr@0" in PYXRemote.dll,
+ * "GetInterfacePtr" in libPYXRemote.so. Returns a new object with one
+ * reference, or null when it cannot be allocated. */
+typedef IRemoteModule*(PYX_CALL* PFN_GetInterfacePtr)(void);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* PYXREMOTE_H_ */

@@ -1,0 +1,97 @@
+// Stand-ins for the operating system services the module uses: a stop event,
+// a worker thread, sleep, and the INI reader. One implementation file per
+// platform (platform_posix.cpp, platform_win32.cpp); the build picks one.
+#pragma once
+
+#include <cstdint>
+
+namespace pyx::platform {
+
+// Owns one OS handle; move-only. Traits give the handle type, its invalid
+// value and how to give it back.
+template <typename Traits>
+class unique_handle {
+ public:
+  using pointer = typename Traits::pointer;
+
+  unique_handle() noexcept = default;
+  explicit unique_handle(pointer handle) noexcept : handle_(handle) {}
+  ~unique_handle() { reset(); }
+
+  unique_handle(unique_handle&& other) noexcept : handle_(other.release()) {}
+  unique_handle& operator=(unique_handle&& other) noexcept {
+    if (this != &other) reset(other.release());
+    return *this;
+  }
+  unique_handle(const unique_handle&) = delete;
+  unique_handle& operator=(const unique_handle&) = delete;
+
+  pointer get() const noexcept { return handle_; }
+  explicit operator bool() const noexcept { return handle_ != Traits::Invalid(); }
+
+  pointer release() noexcept {
+    pointer handle = handle_;
+    handle_ = Traits::Invalid();
+    return handle;
+  }
+  void reset(pointer handle = Traits::Invalid()) noexcept {
+    if (handle_ != Traits::Invalid()) Traits::Close(handle_);
+    handle_ = handle;
+  }
+
+ private:
+  pointer handle_ = Traits::Invalid();
+};
+
+struct EventTraits {
+  using pointer = void*;
+  static constexpr pointer Invalid() noexcept { return nullptr; }
+  static void Close(pointer event) noexcept;
+};
+
+// Closing a thread handle does not end the thread; it only gives up the
+// means to wait for it.
+struct ThreadTraits {
+  using pointer = void*;
+  static constexpr pointer Invalid() noexcept { return nullptr; }
+  static void Close(pointer thread) noexcept;
+};
+
+using unique_event = unique_handle<EventTraits>;
+using unique_thread = unique_handle<ThreadTraits>;
+
+// A manual-reset event, not signalled, unnamed. Invalid when it cannot be
+// created.
+unique_event CreateStopEvent() noexcept;
+
+// Signals the event; it stays signalled. Any thread.
+void SignalEvent(const unique_event& event) noexcept;
+
+// Tests the event without waiting. True only when it is known to be
+// signalled; a test that fails answers false. Any thread.
+bool IsSignalled(const unique_event& event) noexcept;
+
+using ThreadEntry = void (*)(void* arg);
+
+// Starts entry(arg) on a new thread at once, on the platform's chosen stack
+// size. Invalid when no thread could be started; entry then never runs.
+unique_thread StartThread(ThreadEntry entry, void* arg) noexcept;
+
+// Waits at most timeout_ms milliseconds for the thread to end. True when it
+// has ended: entry(arg) has returned.
+bool WaitForThreadEnd(const unique_thread& thread, uint32_t timeout_ms) noexcept;
+
+// Suspends the calling thread for `ms` milliseconds.
+void SleepMilliseconds(uint32_t ms) noexcept;
+
+// The INI file the module reads, relative to the current directory at the
+// time of the call.
+extern const char kIniPath[];
+
+// The integer value of `key` in `section` of the INI file at `path`, or
+// `fallback` when the file, the section or the key is missing or the value is
+// empty. Same answer as the Windows profile API for the same file.
+int32_t ReadIniInt(const char* section, const char* key, int32_t fallback,
+                   const char* path) noexcept;
+
+}  // namespace pyx::platform
