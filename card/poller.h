@@ -1,0 +1,56 @@
+// The card's poll loop: reads the remote receiver on the capture chip's I/O
+// pins and decides, cycle by cycle, what to report and how long to sleep.
+#pragma once
+
+#include <cstdint>
+
+#include "card/settings_log.h"
+#include "frame/host_interfaces.h"
+
+namespace pyx {
+
+// Byte offsets of the chip's I/O-pin registers.
+inline constexpr uint32_t kPinEnableRegister = 0x118;  // one bit per pin, 1 = output
+inline constexpr uint32_t kPinDataRegister = 0x200;
+
+// Data register: bits 8..13 carry the key code; bit 14 set means no key down.
+inline constexpr uint32_t kNoKeyDownBit = 1u << 14;
+inline constexpr int kCodeShift = 8;
+inline constexpr uint32_t kCodeMask = 0x3F;
+
+inline constexpr int32_t kNoKey = -1;
+inline constexpr uint32_t kIdlePollMs = 20;
+
+// The value written back to the enable register: pins 8..14 become inputs and
+// pin 15 an output; bits 0..7 and 16..23 keep their values; 24..31 clear.
+constexpr uint32_t PinDirections(uint32_t enable) { return (enable & 0x00FF00FFu) | 0x00008000u; }
+
+struct PollDecision {
+  int32_t last;       // the remembered key after this cycle, or kNoKey
+  bool report;        // report `last` now
+  uint32_t sleep_ms;  // before the next cycle
+};
+
+// One cycle's decision from the remembered key and the data register. Delays
+// are the settings at the moment of the decision, in milliseconds, >= 0.
+PollDecision DecidePoll(int32_t last, uint32_t data, int32_t first_delay_ms,
+                        int32_t repeat_delay_ms);
+
+// What the loop needs beside the registers; all calls on the worker thread.
+class PollSeam {
+ public:
+  virtual bool StopRequested() = 0;
+  virtual void Report(int32_t code) = 0;
+  virtual void Sleep(uint32_t ms) = 0;
+
+ protected:
+  ~PollSeam() = default;
+};
+
+// Polls until seam.StopRequested() is seen before a cycle. Each cycle
+// re-asserts the pin directions, reads the data, reports a key that is down
+// and sleeps. Register results are ignored; a read that leaves its variable
+// alone reads as 0.
+void PollUntilStopped(IRegisterAccess& registers, PollSeam& seam, const ModuleSettings& settings);
+
+}  // namespace pyx
