@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# Installs, from Debian's archive, whatever the build needs and this machine
+# lacks. Usage: ensure-packages.sh GROUP...   (groups: native)
+set -euo pipefail
+
+missing=()
+need_command() { command -v "$1" >/dev/null 2>&1 || missing+=("$2"); }
+need_file() { [ -e "$1" ] || missing+=("$2"); }
+
+for group in "$@"; do
+  case "$group" in
+    native)
+      need_command cmake cmake
+      need_command make make
+      need_command g++ g++
+      need_command gcc gcc
+      need_command nm binutils
+      need_command clang-format clang-format
+      need_file /usr/src/googletest/CMakeLists.txt googletest
+      ;;
+    *)
+      echo "ensure-packages: unknown group '$group'" >&2
+      exit 2
+      ;;
+  esac
+done
+
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+if [ "$(id -u)" -ne 0 ]; then
+  echo "missing packages: ${missing[*]} (run as root, or install them with apt-get)" >&2
+  exit 1
+fi
+echo "installing: ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -q
+apt-get install -y -q --no-install-recommends "${missing[@]}"
