@@ -1,0 +1,179 @@
+// The card module on real threads with short delays: the key table, what a
+// poll cycle does to the registers, the log lines of a run, and a worker
+// that is still asleep when Stop gives up on it.
+#include "card/card_remote.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <set>
+
+#include "tests/fakes.h"
+#include "tests/temp_dir.h"
+
+namespace pyx {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::FakeDevice;
+using testing::FakeSink;
+using testing::WaitUntil;
+
+constexpr uint32_t KeyDown(uint32_t code) { return code << 8; }
+
+TEST(CardKeyTable, ReportsOneNameForEachCodeTheCardCanYield) {
+  std::set<std::string> reachable;
+  for (int32_t code = 0; code < 64; ++code) {
+    if (const KeyEntry* entry = FindKey(CardKeyTable, kCardKeyCount, code)) {
+      reachable.insert(entry->name);
+    }
+  }
+  EXPECT_EQ(reachable.size(), 29u);  // 36 rows, less two shadowed and five 255s
+  EXPECT_EQ(reachable.count("Key_AutoScan") + reachable.count("Key_Capture"), 0u);
+  EXPECT_EQ(reachable.count("Key_Play") + reachable.count("Key_Cyan"), 0u);
+
+  EXPECT_STREQ(FindKey(CardKeyTable, kCardKeyCount, 14)->name, "Key_Audio");
+  EXPECT_STREQ(FindKey(CardKeyTable, kCardKeyCount, 30)->command, "Power");
+  EXPECT_STREQ(FindKey(CardKeyTable, kCardKeyCount, 0)->name, "Key_Record");
+  EXPECT_STREQ(FindKey(CardKeyTable, kCardKeyCount, 19)->command, "Recall");
+  for (int32_t code : {4, 12, 15, 32, 63}) {
+    EXPECT_EQ(FindKey(CardKeyTable, kCardKeyCount, code), nullptr) << code;
+  }
+}
+
+TEST(CardKeyTable, RowsAreNulPaddedAndInTheirOrder) {
+  EXPECT_EQ(CardKeyTable[0].code, 3);
+  EXPECT_STREQ(CardKeyTable[0].name, "Key_TV/FM");
+  EXPECT_STREQ(CardKeyTable[35].name, "Key_Cyan");
+  EXPECT_EQ(CardKeyTable[35].code, 255);
+  for (const KeyEntry& entry : CardKeyTable) {
+    EXPECT_EQ(std::strncmp(entry.name, "Key_", 4), 0) << entry.name;
+    const size_t len = std::strlen(entry.name);
+    for (size_t i = len; i < sizeof entry.name; ++i) ASSERT_EQ(entry.name[i], '\0') << entry.name;
+  }
+}
+
+class CardModule : public testing::InTempDir {
+ protected:
+  void SetUp() override {
+    InTempDir::SetUp();
+    ResetSettings(60, 20);
+  }
+};
+
+TEST_F(CardModule, HeldKeyIsReportedByNameThenRepeatedAndTheWorkerSaysGoodbye) {
+  FakeSink sink;
+  FakeDevice device;
+  device.registers.data = KeyDown(14);
+  IRemoteModule* module = GetInterfacePtr();
+  ASSERT_NE(module, nullptr);
+  ASSERT_EQ(module->Start(&sink, &device), S_OK);
+  ASSERT_TRUE(sink.WaitForReports(3));
+  EXPECT_EQ(module->Stop(), S_OK);
+  EXPECT_EQ(module->Release(), 0u);
+
+  const auto reports = sink.reports();
+  for (const auto& report : reports) {
+    EXPECT_EQ(report.name, "Key_Audio");
+    EXPECT_EQ(report.command, "");
+  }
+  // First delay between the first two reports, repeat delay after that.
+  EXPECT_GE(reports[1].at - reports[0].at, 55ms);
+  EXPECT_GE(reports[2].at - reports[1].at, 15ms);
+  EXPECT_LT(reports[2].at - reports[1].at, reports[1].at - reports[0].at);
+
+  EXPECT_EQ(device.refs(), 1u);
+  EXPECT_EQ(device.registers.refs(), 1u);
+  EXPECT_EQ(sink.refs(), 1u);
+  const std::string log = Log();
+  const std::string bye = "Tarvikon: Break event received. Bye!\n";
+  ASSERT_GE(log.size(), bye.size());
+  EXPECT_EQ(log.substr(log.size() - bye.size()), bye);
+}
+
+TEST_F(CardModule, EachCycleReassertsThePinDirectionsThenReadsTheData) {
+  FakeSink sink;
+  FakeDevice device;
+  device.registers.enable = 0xFFFFFFFFu;
+  IRemoteModule* module = GetInterfacePtr();
+  ASSERT_EQ(module->Start(&sink, &device), S_OK);
+  ASSERT_TRUE(WaitUntil([&] { return device.registers.access_count() >= 9; }));
+  module->Release();
+
+  const auto accesses = device.registers.accesses();
+  ASSERT_GE(accesses.size(), 9u);
+  for (size_t i = 0; i + 3 <= accesses.size(); i += 3) {
+    EXPECT_EQ(accesses[i].op, 'R');
+    EXPECT_EQ(accesses[i].offset, 0x118u);
+    EXPECT_EQ(accesses[i].value, i == 0 ? 0xFFFFFFFFu : 0x00FF80FFu);
+    EXPECT_EQ(accesses[i + 1].op, 'W');
+    EXPECT_EQ(accesses[i + 1].offset, 0x118u);
+    EXPECT_EQ(accesses[i + 1].value, 0x00FF80FFu);
+    EXPECT_EQ(accesses[i + 2].op, 'R');
+    EXPECT_EQ(accesses[i + 2].offset, 0x200u);
+  }
+  EXPECT_EQ(accesses.size() % 3, 0u);
+  EXPECT_TRUE(sink.reports().empty());
+}
+
+TEST_F(CardModule, ADeviceWithoutRegisterAccessEndsTheWorkerSilently) {
+  for (bool answer_null : {false, true}) {
+    FakeSink sink;
+    FakeDevice device;
+    device.refuse = !answer_null;
+    device.answer_null = answer_null;
+    IRemoteModule* module = GetInterfacePtr();
+    ASSERT_EQ(module->Start(&sink, &device), S_OK);
+    ASSERT_TRUE(WaitUntil([&] { return device.queries == 1; }));
+    std::this_thread::sleep_for(30ms);
+    EXPECT_EQ(module->Stop(), S_OK);
+    module->Release();
+    EXPECT_EQ(device.registers.access_count(), 0u);
+    EXPECT_EQ(device.refs(), 1u);
+    EXPECT_EQ(sink.refs(), 1u);
+    EXPECT_EQ(Log().find("Bye"), std::string::npos);
+  }
+}
+
+TEST_F(CardModule, StopDuringTheFirstDelayEndsTheWorkerOnlyAfterIt) {
+  ResetSettings(300, 20);
+  FakeSink sink;
+  FakeDevice device;
+  device.registers.data = KeyDown(30);
+  IRemoteModule* module = GetInterfacePtr();
+  ASSERT_EQ(module->Start(&sink, &device), S_OK);
+  ASSERT_TRUE(sink.WaitForReports(1));
+  const auto before = testing::Clock::now();
+  module->Stop();
+  EXPECT_GE(testing::Clock::now() - before, 200ms);
+  EXPECT_EQ(sink.reports().size(), 1u);
+  EXPECT_EQ(sink.reports()[0].name, "Key_Power");
+  EXPECT_NE(Log().find("Tarvikon: Break event received. Bye!\n"), std::string::npos);
+  module->Release();
+}
+
+TEST_F(CardModule, AWorkerAsleepPastStopsWaitEndsOnItsOwnAndGivesEverythingBack) {
+  ResetSettings(400, 20);
+  FakeSink sink;
+  FakeDevice device;
+  device.registers.data = KeyDown(30);
+  IRemoteModule* module = new (std::nothrow) CardRemoteModule(/*stop_wait_ms=*/50);
+  ASSERT_EQ(module->Start(&sink, &device), S_OK);
+  ASSERT_TRUE(sink.WaitForReports(1));
+
+  const auto before = testing::Clock::now();
+  module->Stop();
+  EXPECT_LT(testing::Clock::now() - before, 300ms);
+  EXPECT_EQ(module->Release(), 0u);
+  const auto stopped = testing::Clock::now();
+  EXPECT_EQ(Log().find("Bye"), std::string::npos);  // still asleep
+
+  ASSERT_TRUE(WaitUntil(
+      [&] { return device.refs() == 1 && sink.refs() == 1 && device.registers.refs() == 1; }));
+  ASSERT_TRUE(WaitUntil([&] { return Log().find("Bye") != std::string::npos; }));
+  for (const auto& report : sink.reports()) EXPECT_LT(report.at, stopped);
+  EXPECT_EQ(sink.reports().size(), 1u);
+}
+
+}  // namespace
+}  // namespace pyx

@@ -1,0 +1,31 @@
+// Our INI reader's rules on text in memory.
+#include "platform/ini_parse.h"
+
+#include <gtest/gtest.h>
+
+#include "tests/ini_cases.h"
+
+namespace pyx::platform {
+namespace {
+
+TEST(IniLookupInt, ReadsEachFileOfTheTableAsWindowsDoes) {
+  for (const auto& c : testing::IniCases()) {
+    EXPECT_EQ(IniLookupInt(c.text, "PYXRemote", "KeyFirstDelay", testing::kIniDefault), c.expected)
+        << c.what;
+  }
+}
+
+TEST(IniLookupInt, ToleratesAnyTextWithoutReadingPastIt) {
+  const std::string text = "[PYXRemote]\nKeyFirstDelay=123456";
+  // Every prefix of the file answers something sensible.
+  for (size_t n = 0; n <= text.size(); ++n) {
+    const int32_t got =
+        IniLookupInt(std::string_view(text.data(), n), "PYXRemote", "KeyFirstDelay", 77);
+    EXPECT_TRUE(got == 77 || (got >= 1 && got <= 123456)) << n;
+  }
+  const std::string nuls("[PYXRemote]\nKeyFirstDelay=5\0\0\n", 30);
+  EXPECT_EQ(IniLookupInt(nuls, "PYXRemote", "KeyFirstDelay", 77), 5);
+}
+
+}  // namespace
+}  // namespace pyx::platform

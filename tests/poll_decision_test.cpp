@@ -1,0 +1,54 @@
+// The poll cycle's decision, row by row, and the pin directions it writes.
+#include <gtest/gtest.h>
+
+#include "card/poller.h"
+
+namespace pyx {
+namespace {
+
+constexpr uint32_t KeyDown(uint32_t code) { return code << 8; }
+constexpr uint32_t NoKey(uint32_t code_bits) { return (code_bits << 8) | 0x4000; }
+
+struct DecisionRow {
+  const char* what;
+  int32_t last;
+  uint32_t data;
+  PollDecision expected;
+};
+
+TEST(DecidePoll, FollowsTheStateTable) {
+  const DecisionRow rows[] = {
+      {"first press", -1, KeyDown(30), {30, true, 1000}},
+      {"held", 30, KeyDown(30), {30, true, 500}},
+      {"another key while held", 30, KeyDown(3), {3, true, 1000}},
+      {"released, code lines unchanged", 30, NoKey(30), {30, false, 20}},
+      {"released, code lines changed", 30, NoKey(0), {-1, false, 20}},
+      {"idle with no key remembered", -1, NoKey(0), {-1, false, 20}},
+      {"code 0 down is a key", -1, KeyDown(0), {0, true, 1000}},
+      {"code 63 down", -1, KeyDown(63), {63, true, 1000}},
+      {"bits outside 8..14 are ignored", 5, 0xFFFF80FFu | KeyDown(5), {5, true, 500}},
+      {"bits outside 8..14 while idle", 5, 0xFFFFC0FFu & ~0x3F00u, {-1, false, 20}},
+      {"a remembered code no card yields", 255, NoKey(63), {-1, false, 20}},
+  };
+  for (const DecisionRow& row : rows) {
+    const PollDecision got = DecidePoll(row.last, row.data, 1000, 500);
+    EXPECT_EQ(got.last, row.expected.last) << row.what;
+    EXPECT_EQ(got.report, row.expected.report) << row.what;
+    EXPECT_EQ(got.sleep_ms, row.expected.sleep_ms) << row.what;
+  }
+}
+
+TEST(DecidePoll, TakesTheDelaysItIsGiven) {
+  EXPECT_EQ(DecidePoll(-1, KeyDown(1), 0, 7).sleep_ms, 0u);
+  EXPECT_EQ(DecidePoll(1, KeyDown(1), 0, 7).sleep_ms, 7u);
+  EXPECT_EQ(DecidePoll(1, NoKey(1), 0, 7).sleep_ms, 20u);
+}
+
+TEST(PinDirections, MakesPins8To14InputsAndPin15AnOutput) {
+  EXPECT_EQ(PinDirections(0xFFFFFFFFu), 0x00FF80FFu);
+  EXPECT_EQ(PinDirections(0u), 0x00008000u);
+  EXPECT_EQ(PinDirections(0x12345678u), 0x00348078u);
+}
+
+}  // namespace
+}  // namespace pyx

@@ -1,0 +1,200 @@
+// The poll loop in simulated time: the card's data register follows a script
+// of held keys, and each sleep advances a clock instead of waiting.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <vector>
+
+#include "card/poller.h"
+
+namespace pyx {
+namespace {
+
+constexpr uint32_t KeyDown(uint32_t code) { return code << 8; }
+constexpr uint32_t NoKey(uint32_t code_bits) { return (code_bits << 8) | 0x4000; }
+
+struct Segment {
+  uint32_t until_ms;  // the data holds until this time
+  uint32_t data;
+};
+
+// The receiver as seen on the data register, over simulated time.
+class ScriptedCard final : public IRegisterAccess {
+ public:
+  ScriptedCard(const uint64_t& now, std::vector<Segment> script)
+      : now_(now), script_(std::move(script)) {}
+
+  HRESULT PYX_CALL QueryInterface(REFIID, void** object) override {
+    *object = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG PYX_CALL AddRef() override { return 1; }
+  ULONG PYX_CALL Release() override { return 1; }
+  HRESULT PYX_CALL Placeholder() override { return S_OK; }
+  HRESULT PYX_CALL ReadRegister(uint32_t offset, uint32_t* value) override {
+    if (offset == kPinDataRegister) {
+      ++data_reads;
+      *value = DataAt(now_);
+    } else {
+      *value = enable;
+    }
+    return S_OK;
+  }
+  HRESULT PYX_CALL WriteRegister(uint32_t offset, uint32_t value) override {
+    if (offset == kPinEnableRegister) enable = value;
+    return S_OK;
+  }
+
+  uint32_t enable = 0;
+  int data_reads = 0;
+
+ private:
+  uint32_t DataAt(uint64_t t) const {
+    for (const Segment& s : script_) {
+      if (t < s.until_ms) return s.data;
+    }
+    return NoKey(0);
+  }
+  const uint64_t& now_;
+  std::vector<Segment> script_;
+};
+
+struct Seen {
+  uint64_t at_ms;
+  int32_t code;
+  bool operator==(const Seen& o) const { return at_ms == o.at_ms && code == o.code; }
+};
+
+std::ostream& operator<<(std::ostream& out, const Seen& r) {
+  return out << r.code << "@" << r.at_ms;
+}
+
+// Clock, stop and reports. Stops at `end_ms`, or after `max_cycles` cycles
+// (zero delays make cycles that take no simulated time).
+class SimulatedWorker final : public PollSeam {
+ public:
+  explicit SimulatedWorker(uint64_t end_ms, int max_cycles = 100000)
+      : end_ms_(end_ms), max_cycles_(max_cycles) {}
+  bool StopRequested() override { return now >= end_ms_ || cycles++ >= max_cycles_; }
+  void Report(int32_t code) override {
+    reports.push_back({now, code});
+    if (on_report) on_report();
+  }
+  void Sleep(uint32_t ms) override {
+    sleeps.push_back(ms);
+    now += ms;
+  }
+
+  uint64_t now = 0;
+  int cycles = 0;
+  std::vector<Seen> reports;
+  std::vector<uint32_t> sleeps;
+  std::function<void()> on_report;
+
+ private:
+  const uint64_t end_ms_;
+  const int max_cycles_;
+};
+
+struct SimRun {
+  explicit SimRun(std::vector<Segment> script, uint64_t end_ms, int32_t first = 1000,
+                  int32_t repeat = 500, int max_cycles = 100000)
+      : worker(end_ms, max_cycles), card(worker.now, std::move(script)) {
+    settings.KeyFirstDelay = first;
+    settings.KeyRepeatDelay = repeat;
+  }
+  void Go() { PollUntilStopped(card, worker, settings); }
+
+  ModuleSettings settings;
+  SimulatedWorker worker;
+  ScriptedCard card;
+};
+
+TEST(PollLoop, IdleCardIsReadEvery20msAndNothingIsReported) {
+  SimRun run({}, 1000);
+  run.Go();
+  EXPECT_TRUE(run.worker.reports.empty());
+  EXPECT_EQ(run.card.data_reads, 50);
+  for (uint32_t ms : run.worker.sleeps) EXPECT_EQ(ms, 20u);
+  EXPECT_EQ(run.card.enable, 0x00008000u);
+}
+
+TEST(PollLoop, HeldKeyIsReportedAtOnceAfterFirstDelayThenEveryRepeatDelay) {
+  SimRun run({{2200, KeyDown(3)}}, 4000);
+  run.Go();
+  const std::vector<Seen> expected = {{0, 3}, {1000, 3}, {1500, 3}, {2000, 3}};
+  EXPECT_EQ(run.worker.reports, expected);
+}
+
+TEST(PollLoop, PressingTheSameKeyAgainWhileTheCodeLinesHoldItIsARepeat) {
+  // Released at 50 ms with the code lines still at 30; pressed again at 1500.
+  SimRun run({{50, KeyDown(30)}, {1500, NoKey(30)}, {2600, KeyDown(30)}}, 4000);
+  run.Go();
+  const std::vector<Seen> expected = {{0, 30}, {1500, 30}, {2000, 30}, {2500, 30}};
+  EXPECT_EQ(run.worker.reports, expected);
+}
+
+TEST(PollLoop, PressingAgainAfterTheCodeLinesChangedIsAFirstPress) {
+  SimRun run({{50, KeyDown(30)}, {1500, NoKey(0)}, {2600, KeyDown(30)}}, 4000);
+  run.Go();
+  const std::vector<Seen> expected = {{0, 30}, {1500, 30}, {2500, 30}};
+  EXPECT_EQ(run.worker.reports, expected);
+}
+
+TEST(PollLoop, AnotherKeyWhileHeldStartsOverWithTheFirstDelay) {
+  SimRun run({{1200, KeyDown(1)}, {3000, KeyDown(2)}}, 3000);
+  run.Go();
+  const std::vector<Seen> expected = {{0, 1}, {1000, 1}, {1500, 2}, {2500, 2}};
+  EXPECT_EQ(run.worker.reports, expected);
+}
+
+TEST(PollLoop, ACodeWithoutARowDrivesTheTimingLikeAKnownKey) {
+  SimRun run({{1600, KeyDown(4)}}, 3000);
+  run.Go();
+  const std::vector<Seen> expected = {{0, 4}, {1000, 4}, {1500, 4}};
+  EXPECT_EQ(run.worker.reports, expected);
+}
+
+TEST(PollLoop, APressWithinOneSleepIsNeverSeen) {
+  SimRun run({{5, NoKey(0)}, {15, KeyDown(9)}}, 200);
+  run.Go();
+  EXPECT_TRUE(run.worker.reports.empty());
+}
+
+TEST(PollLoop, ZeroRepeatDelayReportsOnEveryCycleAfterTheFirstDelay) {
+  SimRun run({{100000, KeyDown(22)}}, 100000, 1000, 0, 6);
+  run.Go();
+  const std::vector<uint32_t> sleeps = {1000, 0, 0, 0, 0, 0};
+  EXPECT_EQ(run.worker.sleeps, sleeps);
+  ASSERT_EQ(run.worker.reports.size(), 6u);
+  EXPECT_EQ(run.worker.reports[1].at_ms, 1000u);
+  EXPECT_EQ(run.worker.reports[5].at_ms, 1000u);
+}
+
+TEST(PollLoop, ZeroFirstDelayReportsAgainOnTheNextCycle) {
+  SimRun run({{1100, KeyDown(22)}}, 2000, 0, 500);
+  run.Go();
+  const std::vector<Seen> expected = {{0, 22}, {0, 22}, {500, 22}, {1000, 22}};
+  EXPECT_EQ(run.worker.reports, expected);
+}
+
+TEST(PollLoop, ChangedSettingsApplyAtTheNextKeyEvent) {
+  SimRun run({{3000, KeyDown(30)}}, 3000);
+  run.worker.on_report = [&] { run.settings.KeyRepeatDelay = 200; };
+  run.Go();
+  const std::vector<Seen> expected = {{0, 30},    {1000, 30}, {1200, 30}, {1400, 30},
+                                      {1600, 30}, {1800, 30}, {2000, 30}, {2200, 30},
+                                      {2400, 30}, {2600, 30}, {2800, 30}};
+  EXPECT_EQ(run.worker.reports, expected);
+}
+
+TEST(PollLoop, StopIsSeenOnlyAfterTheCurrentSleep) {
+  // The stop comes at 10 ms, during the first delay; the loop ends at 1000.
+  SimRun run({{5000, KeyDown(30)}}, 10);
+  run.Go();
+  EXPECT_EQ(run.worker.reports.size(), 1u);
+  EXPECT_EQ(run.worker.now, 1000u);
+}
+
+}  // namespace
+}  // namespace pyx

@@ -1,0 +1,108 @@
+// The log and the settings it reloads, in a temporary current directory.
+#include "card/settings_log.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "card/card_remote.h"
+#include "tests/temp_dir.h"
+
+namespace pyx {
+namespace {
+
+using testing::WriteFile;
+
+#ifdef _WIN32
+constexpr char kEol[] = "\r\n";
+#else
+constexpr char kEol[] = "\n";
+#endif
+
+std::string Lines(std::initializer_list<std::string> lines) {
+  std::string out;
+  for (const std::string& line : lines) out += line + kEol;
+  return out;
+}
+
+class LogAndSettings : public testing::InTempDir {
+ protected:
+  // The three lines a new object writes.
+  std::string Construct() {
+    IRemoteModule* module = GetInterfacePtr();
+    EXPECT_NE(module, nullptr);
+    if (module) module->Release();
+    return Log();
+  }
+};
+
+TEST_F(LogAndSettings, MessagesAreAppendedExactlyAsFormatted) {
+  WriteFile("PYXRemote.log", std::string("earlier run") + kEol);
+  LogMessage("one %d\n", 1);
+  LogMessage("%s=%d, x\n", "two", -2);
+  LogMessage("no line end");
+  EXPECT_EQ(Log(), Lines({"earlier run", "one 1", "two=-2, x"}) + "no line end");
+}
+
+TEST_F(LogAndSettings, ConstructionWritesThreeLinesWithTheDefaultsWhenThereIsNoIni) {
+  const std::string log = Construct();
+  const std::string first = std::string("> Initializing Tarvikon remote module.") + kEol;
+  const std::string last = std::string("> KeyFirstDelay=1000, KeyRepeatDelay=500") + kEol;
+  ASSERT_EQ(log.substr(0, first.size()), first);
+  ASSERT_GE(log.size(), first.size() + last.size());
+  EXPECT_EQ(log.substr(log.size() - last.size()), last);
+  const std::string banner = log.substr(first.size(), log.size() - first.size() - last.size());
+  EXPECT_EQ(banner.substr(0, 2), "> ");
+  EXPECT_EQ(banner.find(kEol), banner.size() - std::string(kEol).size());
+}
+
+TEST_F(LogAndSettings, ConstructionLoadsTheIniBeforeItsThirdLine) {
+  WriteFile("pyx.ini", "[PYXRemote]\nKeyRepeatDelay=250\n");
+  EXPECT_NE(Construct().find("> KeyFirstDelay=1000, KeyRepeatDelay=250"), std::string::npos);
+  EXPECT_EQ(Settings().FirstDelay(), 1000);
+  EXPECT_EQ(Settings().RepeatDelay(), 250);
+}
+
+TEST_F(LogAndSettings, EveryWrittenLineReloadsTheSettings) {
+  LogMessage("x\n");
+  EXPECT_EQ(Settings().FirstDelay(), 1000);
+  WriteFile("pyx.ini", "[PYXRemote]\nKeyFirstDelay=10\nKeyRepeatDelay=20\n");
+  LogMessage("x\n");
+  EXPECT_EQ(Settings().FirstDelay(), 10);
+  EXPECT_EQ(Settings().RepeatDelay(), 20);
+  // A key that goes missing keeps the value it gave.
+  WriteFile("pyx.ini", "[PYXRemote]\nKeyFirstDelay=0\n");
+  LogMessage("x\n");
+  EXPECT_EQ(Settings().FirstDelay(), 0);
+  EXPECT_EQ(Settings().RepeatDelay(), 20);
+  // The next object starts from what the last one left.
+  std::filesystem::remove("pyx.ini");
+  EXPECT_NE(Construct().find("> KeyFirstDelay=0, KeyRepeatDelay=20"), std::string::npos);
+}
+
+TEST_F(LogAndSettings, NegativeValuesAreNotTaken) {
+  WriteFile("pyx.ini", "[PYXRemote]\nKeyFirstDelay=-1\nKeyRepeatDelay=-500\n");
+  LogMessage("x\n");
+  EXPECT_EQ(Settings().FirstDelay(), 1000);
+  EXPECT_EQ(Settings().RepeatDelay(), 500);
+  WriteFile("pyx.ini", "[PYXRemote]\nKeyFirstDelay=0x7fffffff\nKeyRepeatDelay=4294967295\n");
+  LogMessage("x\n");
+  EXPECT_EQ(Settings().FirstDelay(), 0x7fffffff);
+  EXPECT_EQ(Settings().RepeatDelay(), 500);  // reads as -1
+}
+
+TEST_F(LogAndSettings, AnUnopenableLogDropsTheMessageAndLeavesTheIniUnread) {
+  std::filesystem::create_directory("PYXRemote.log");
+  WriteFile("pyx.ini", "[PYXRemote]\nKeyFirstDelay=10\nKeyRepeatDelay=20\n");
+  LogMessage("lost\n");
+  EXPECT_EQ(Settings().FirstDelay(), 1000);
+  EXPECT_EQ(Settings().RepeatDelay(), 500);
+  IRemoteModule* module = GetInterfacePtr();
+  ASSERT_NE(module, nullptr);
+  module->Release();
+  EXPECT_EQ(Settings().FirstDelay(), 1000);
+  EXPECT_TRUE(std::filesystem::is_empty("PYXRemote.log"));
+}
+
+}  // namespace
+}  // namespace pyx

@@ -1,0 +1,30 @@
+// Runs a test in a fresh temporary directory, the module's current
+// directory for its log and INI file, and restores the settings' defaults.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "card/settings_log.h"
+
+namespace pyx::testing {
+
+// Whole file contents, or "" when it cannot be read.
+std::string ReadFile(const std::string& path);
+void WriteFile(const std::string& path, const std::string& contents);
+
+class InTempDir : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+  void ResetSettings(int32_t first = 1000, int32_t repeat = 500);
+  std::string Log() const { return ReadFile("PYXRemote.log"); }
+
+  std::string dir_;
+
+ private:
+  std::string previous_dir_;
+};
+
+}  // namespace pyx::testing
