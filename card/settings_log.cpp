@@ -33,7 +33,7 @@ void LogMessage(const char* format, ...) {
   if (log == nullptr) return;
   va_list args;
   va_start(args, format);
-  std::vfprintf(log, format, args);
+  platform::FormatToFile(log, format, args);
   va_end(args);
   std::fclose(log);
   LoadSettings(Settings());

@@ -3,7 +3,9 @@
 // platform (platform_posix.cpp, platform_win32.cpp); the build picks one.
 #pragma once
 
+#include <cstdarg>
 #include <cstdint>
+#include <cstdio>
 
 namespace pyx::platform {
 
@@ -83,6 +85,10 @@ bool WaitForThreadEnd(const unique_thread& thread, uint32_t timeout_ms) noexcept
 
 // Suspends the calling thread for `ms` milliseconds.
 void SleepMilliseconds(uint32_t ms) noexcept;
+
+// vfprintf of the system's C runtime (msvcrt.dll's own on Windows, not a
+// statically linked replacement).
+int FormatToFile(std::FILE* file, const char* format, va_list args) noexcept;
 
 // The INI file the module reads, relative to the current directory at the
 // time of the call.

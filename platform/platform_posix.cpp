@@ -118,6 +118,10 @@ void SleepMilliseconds(uint32_t ms) noexcept {
   }
 }
 
+int FormatToFile(std::FILE* file, const char* format, va_list args) noexcept {
+  return std::vfprintf(file, format, args);
+}
+
 namespace {
 
 // The most of an INI file that is read. A larger file, or anything that is

@@ -1,0 +1,84 @@
+// Win32 implementation of the platform layer: the kernel's own event,
+// thread, sleep and profile services.
+#include <windows.h>
+
+#include <cstdlib>
+
+#include "platform/platform.h"
+
+namespace pyx::platform {
+namespace {
+
+// The worker's stack. Windows can grow it up to the executable's reserve.
+constexpr SIZE_T kWorkerStackBytes = 32768;
+
+struct ThreadStart {
+  ThreadEntry entry;
+  void* arg;
+  HMODULE self;  // a reference to this DLL, given back as the thread exits
+};
+
+DWORD WINAPI ThreadMain(LPVOID param) {
+  ThreadStart start = *static_cast<ThreadStart*>(param);
+  std::free(param);
+  start.entry(start.arg);
+  // Keeps the DLL's code in place until the thread is out of it, even when
+  // the host has called FreeLibrary after a Stop that stopped waiting.
+  FreeLibraryAndExitThread(start.self, 0);
+  return 0;
+}
+
+}  // namespace
+
+const char kIniPath[] = ".\\pyx.ini";
+
+void EventTraits::Close(pointer event) noexcept { CloseHandle(event); }
+
+unique_event CreateStopEvent() noexcept {
+  return unique_event(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+}
+
+void SignalEvent(const unique_event& event) noexcept {
+  if (event) SetEvent(event.get());
+}
+
+bool IsSignalled(const unique_event& event) noexcept {
+  return event && WaitForSingleObject(event.get(), 0) == WAIT_OBJECT_0;
+}
+
+void ThreadTraits::Close(pointer thread) noexcept { CloseHandle(thread); }
+
+unique_thread StartThread(ThreadEntry entry, void* arg) noexcept {
+  auto* start = static_cast<ThreadStart*>(std::malloc(sizeof(ThreadStart)));
+  if (start == nullptr) return unique_thread();
+  start->entry = entry;
+  start->arg = arg;
+  if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                          reinterpret_cast<LPCWSTR>(&ThreadMain), &start->self)) {
+    std::free(start);
+    return unique_thread();
+  }
+  HANDLE thread = CreateThread(nullptr, kWorkerStackBytes, ThreadMain, start, 0, nullptr);
+  if (thread == nullptr) {
+    FreeLibrary(start->self);
+    std::free(start);
+  }
+  return unique_thread(thread);
+}
+
+bool WaitForThreadEnd(const unique_thread& thread, uint32_t timeout_ms) noexcept {
+  return thread && WaitForSingleObject(thread.get(), timeout_ms) == WAIT_OBJECT_0;
+}
+
+void SleepMilliseconds(uint32_t ms) noexcept { Sleep(ms); }
+
+int FormatToFile(std::FILE* file, const char* format, va_list args) noexcept {
+  return __ms_vfprintf(file, format, args);
+}
+
+int32_t ReadIniInt(const char* section, const char* key, int32_t fallback,
+                   const char* path) noexcept {
+  return static_cast<int32_t>(GetPrivateProfileIntA(section, key, fallback, path));
+}
+
+}  // namespace pyx::platform
