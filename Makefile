@@ -8,18 +8,30 @@ configure = cmake -S . -B $(1) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) $(2) >/dev/null
 build = cmake --build $(1) -j$(JOBS)
 run_tests = cd $(1) && ctest --output-on-failure
 
-.PHONY: all native test test-native test-tsan test-asan demo format format-check packages clean
+.PHONY: all native dll test test-native test-tsan test-asan test-windows demo format \
+	format-check packages packages-windows clean
 
 all: native
 
 packages:
 	@scripts/ensure-packages.sh native
 
+packages-windows:
+	@scripts/ensure-packages.sh native windows
+
+# Wine runs the Windows tests in a prefix of the build's own.
+WINE_ENV = WINEPREFIX=$(CURDIR)/build/windows/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml=
+
 native: packages
 	@$(call configure,build/native,)
 	@$(call build,build/native)
 
-test: format-check test-native test-tsan test-asan
+# The 32-bit Windows DLL, cross-built: build/windows/PYXRemote.dll.
+dll: packages-windows
+	@$(call configure,build/windows,-DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=MinSizeRel)
+	@$(call build,build/windows)
+
+test: format-check test-native test-tsan test-asan test-windows
 
 test-native: native
 	@echo "== native tests"
@@ -37,8 +49,18 @@ test-asan: packages
 	@$(call build,build/asan)
 	@$(call run_tests,build/asan)
 
+test-windows: dll
+	@echo "== Windows DLL under Wine"
+	@$(WINE_ENV) wineboot -i >/dev/null 2>&1 || true
+	@cd build/windows && $(WINE_ENV) ctest --output-on-failure
+
 demo:
-	@echo "make demo: coming soon (the demo host, tools/remote-host, is not built yet)"
+	@echo "make test-windows: dll
+	@echo "== Windows DLL under Wine"
+	@$(WINE_ENV) wineboot -i >/dev/null 2>&1 || true
+	@cd build/windows && $(WINE_ENV) ctest --output-on-failure
+
+demo: coming soon (the demo host, tools/remote-host, is not built yet)"
 
 format: packages
 	@clang-format -i $(SOURCES)

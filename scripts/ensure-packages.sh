@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # Installs, from Debian's archive, whatever the build needs and this machine
-# lacks. Usage: ensure-packages.sh GROUP...   (groups: native)
+# lacks. Usage: ensure-packages.sh GROUP...   (groups: native, windows)
 set -euo pipefail
 
 missing=()
 need_command() { command -v "$1" >/dev/null 2>&1 || missing+=("$2"); }
 need_file() { [ -e "$1" ] || missing+=("$2"); }
+need_package() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed' || missing+=("$1"); }
+i386=no
 
 for group in "$@"; do
   case "$group" in
@@ -17,6 +19,14 @@ for group in "$@"; do
       need_command nm binutils
       need_command clang-format clang-format
       need_file /usr/src/googletest/CMakeLists.txt googletest
+      ;;
+    windows)
+      # The 32-bit DLL and Wine to run it: the i386 architecture first.
+      i386=yes
+      need_command i686-w64-mingw32-g++-posix g++-mingw-w64-i686
+      need_command i686-w64-mingw32-gcc-posix gcc-mingw-w64-i686
+      need_command wine wine
+      need_package wine32:i386
       ;;
     *)
       echo "ensure-packages: unknown group '$group'" >&2
@@ -33,5 +43,8 @@ if [ "$(id -u)" -ne 0 ]; then
 fi
 echo "installing: ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
+if [ "$i386" = yes ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+  dpkg --add-architecture i386
+fi
 apt-get update -q
-apt-get install -y -q --no-install-recommends "${missing[@]}"
+apt-get install -y -q "${missing[@]}"
