@@ -86,7 +86,7 @@ TEST_F(CardModule, HeldKeyIsReportedByNameThenRepeatedAndTheWorkerSaysGoodbye) {
   EXPECT_EQ(device.registers.refs(), 1u);
   EXPECT_EQ(sink.refs(), 1u);
   const std::string log = Log();
-  const std::string bye = "Tarvikon: Break event received. Bye!\n";
+  const std::string bye = std::string("Tarvikon: Break event received. Bye!") + testing::kEol;
   ASSERT_GE(log.size(), bye.size());
   EXPECT_EQ(log.substr(log.size() - bye.size()), bye);
 }
@@ -148,7 +148,8 @@ TEST_F(CardModule, StopDuringTheFirstDelayEndsTheWorkerOnlyAfterIt) {
   EXPECT_GE(testing::Clock::now() - before, 200ms);
   EXPECT_EQ(sink.reports().size(), 1u);
   EXPECT_EQ(sink.reports()[0].name, "Key_Power");
-  EXPECT_NE(Log().find("Tarvikon: Break event received. Bye!\n"), std::string::npos);
+  EXPECT_NE(Log().find(std::string("Tarvikon: Break event received. Bye!") + testing::kEol),
+            std::string::npos);
   module->Release();
 }
 

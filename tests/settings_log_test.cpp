@@ -11,13 +11,8 @@
 namespace pyx {
 namespace {
 
+using testing::kEol;
 using testing::WriteFile;
-
-#ifdef _WIN32
-constexpr char kEol[] = "\r\n";
-#else
-constexpr char kEol[] = "\n";
-#endif
 
 std::string Lines(std::initializer_list<std::string> lines) {
   std::string out;

@@ -10,6 +10,13 @@
 
 namespace pyx::testing {
 
+// What a "\n" of a log message is stored as.
+#ifdef _WIN32
+inline constexpr char kEol[] = "\r\n";
+#else
+inline constexpr char kEol[] = "\n";
+#endif
+
 // Whole file contents, or "" when it cannot be read.
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& contents);

@@ -1,0 +1,457 @@
+/* A host written in plain C, as a TV application in C would load the module:
+ * LoadLibraryA, the export by its decorated name, and a device, registers
+ * and sink of its own, all through include/pyxremote.h. It checks what the
+ * module promises a host and ends with "N passed, N failed".
+ *
+ * Usage: dll_host PATH\TO\PYXRemote.dll
+ */
+/* Our tables are const, as the header's own C view has them. */
+#define CONST_VTABLE
+#include <stdio.h>
+#include <string.h>
+
+#include "pyxremote.h"
+
+static int g_passed, g_failed;
+
+#define CHECK(cond, ...)                               \
+  do {                                                 \
+    if (cond) {                                        \
+      ++g_passed;                                      \
+    } else {                                           \
+      ++g_failed;                                      \
+      printf("FAILED line %d: %s: ", __LINE__, #cond); \
+      printf(__VA_ARGS__);                             \
+      printf("\n");                                    \
+    }                                                  \
+  } while (0)
+
+static CRITICAL_SECTION g_lock;
+static LARGE_INTEGER g_frequency, g_origin;
+
+static double NowMs(void) {
+  LARGE_INTEGER now;
+  QueryPerformanceCounter(&now);
+  return (double)(now.QuadPart - g_origin.QuadPart) * 1000.0 / (double)g_frequency.QuadPart;
+}
+
+static int SameIid(REFIID a, const IID* b) { return memcmp(a, b, sizeof(IID)) == 0; }
+
+/* ---- registers: the card's pins ---------------------------------------- */
+
+#define MAX_ACCESSES 4096
+typedef struct Access {
+  char op;
+  uint32_t offset, value;
+} Access;
+
+typedef struct Registers {
+  IRegisterAccess iface;
+  LONG refs;
+  volatile LONG data;
+  uint32_t enable;
+  int wrong_self;
+  int count;
+  Access log[MAX_ACCESSES];
+} Registers;
+
+static Registers g_regs;
+
+static void Record(char op, uint32_t offset, uint32_t value) {
+  EnterCriticalSection(&g_lock);
+  if (g_regs.count < MAX_ACCESSES) {
+    Access a = {op, offset, value};
+    g_regs.log[g_regs.count++] = a;
+  }
+  LeaveCriticalSection(&g_lock);
+}
+
+static HRESULT PYX_CALL RegQueryInterface(IRegisterAccess* self, REFIID iid, void** out) {
+  (void)self;
+  (void)iid;
+  *out = NULL;
+  return E_NOINTERFACE;
+}
+static ULONG PYX_CALL RegAddRef(IRegisterAccess* self) {
+  return (ULONG)InterlockedIncrement(&((Registers*)self)->refs);
+}
+static ULONG PYX_CALL RegRelease(IRegisterAccess* self) {
+  return (ULONG)InterlockedDecrement(&((Registers*)self)->refs);
+}
+static HRESULT PYX_CALL RegPlaceholder(IRegisterAccess* self) {
+  (void)self;
+  ++g_failed;
+  printf("FAILED: slot 3 of IRegisterAccess was called\n");
+  return E_UNEXPECTED;
+}
+static HRESULT PYX_CALL RegRead(IRegisterAccess* self, uint32_t offset, uint32_t* value) {
+  if (self != &g_regs.iface) g_regs.wrong_self = 1;
+  *value = offset == 0x200 ? (uint32_t)g_regs.data : g_regs.enable;
+  Record('R', offset, *value);
+  return S_OK;
+}
+static HRESULT PYX_CALL RegWrite(IRegisterAccess* self, uint32_t offset, uint32_t value) {
+  if (self != &g_regs.iface) g_regs.wrong_self = 1;
+  if (offset == 0x118) g_regs.enable = value;
+  Record('W', offset, value);
+  return S_OK;
+}
+static const IRegisterAccessVtbl kRegVtbl = {RegQueryInterface, RegAddRef, RegRelease,
+                                             RegPlaceholder,    RegRead,   RegWrite};
+
+/* ---- device ------------------------------------------------------------- */
+
+typedef struct Device {
+  IUnknown iface;
+  LONG refs;
+} Device;
+
+static Device g_device;
+
+static HRESULT PYX_CALL DevQueryInterface(IUnknown* self, REFIID iid, void** out) {
+  (void)self;
+  if (SameIid(iid, &IID_IRegisterAccess)) {
+    RegAddRef(&g_regs.iface);
+    *out = &g_regs.iface;
+    return S_OK;
+  }
+  *out = NULL;
+  return E_NOINTERFACE;
+}
+static ULONG PYX_CALL DevAddRef(IUnknown* self) {
+  return (ULONG)InterlockedIncrement(&((Device*)self)->refs);
+}
+static ULONG PYX_CALL DevRelease(IUnknown* self) {
+  return (ULONG)InterlockedDecrement(&((Device*)self)->refs);
+}
+static const IUnknownVtbl kDevVtbl = {DevQueryInterface, DevAddRef, DevRelease};
+
+/* ---- sink --------------------------------------------------------------- */
+
+#define MAX_REPORTS 256
+typedef struct Report {
+  char name[32], command[32];
+  double at_ms;
+} Report;
+
+typedef struct Sink {
+  IKeySink iface;
+  LONG refs;
+  int wrong_self;
+  volatile LONG count;
+  Report reports[MAX_REPORTS];
+} Sink;
+
+static Sink g_sink;
+
+static HRESULT PYX_CALL SinkQueryInterface(IKeySink* self, REFIID iid, void** out) {
+  (void)self;
+  (void)iid;
+  *out = NULL;
+  return E_NOINTERFACE;
+}
+static ULONG PYX_CALL SinkAddRef(IKeySink* self) {
+  return (ULONG)InterlockedIncrement(&((Sink*)self)->refs);
+}
+static ULONG PYX_CALL SinkRelease(IKeySink* self) {
+  return (ULONG)InterlockedDecrement(&((Sink*)self)->refs);
+}
+static HRESULT PYX_CALL SinkOnKey(IKeySink* self, const char* name, const char* command) {
+  if (self != &g_sink.iface) g_sink.wrong_self = 1;
+  EnterCriticalSection(&g_lock);
+  if (g_sink.count < MAX_REPORTS) {
+    Report* r = &g_sink.reports[g_sink.count];
+    strncpy(r->name, name, sizeof r->name - 1);
+    strncpy(r->command, command, sizeof r->command - 1);
+    r->at_ms = NowMs();
+    InterlockedIncrement(&g_sink.count);
+  }
+  LeaveCriticalSection(&g_lock);
+  return S_OK;
+}
+static const IKeySinkVtbl kSinkVtbl = {SinkQueryInterface, SinkAddRef, SinkRelease, SinkOnKey};
+
+static void ResetHostObjects(void) {
+  memset(&g_regs, 0, sizeof g_regs);
+  g_regs.iface.lpVtbl = &kRegVtbl;
+  g_regs.refs = 1;
+  g_regs.data = 0x4000;
+  memset(&g_device, 0, sizeof g_device);
+  g_device.iface.lpVtbl = &kDevVtbl;
+  g_device.refs = 1;
+  memset(&g_sink, 0, sizeof g_sink);
+  g_sink.iface.lpVtbl = &kSinkVtbl;
+  g_sink.refs = 1;
+}
+
+/* ---- helpers ------------------------------------------------------------ */
+
+static void WriteText(const char* path, const char* text) {
+  FILE* f = fopen(path, "wb");
+  if (f) {
+    fputs(text, f);
+    fclose(f);
+  }
+}
+
+static size_t ReadText(const char* path, char* buffer, size_t size) {
+  FILE* f = fopen(path, "rb");
+  size_t n = 0;
+  if (f) {
+    n = fread(buffer, 1, size - 1, f);
+    fclose(f);
+  }
+  buffer[n] = '\0';
+  return n;
+}
+
+static int WaitFor(volatile LONG* value, LONG wanted, DWORD timeout_ms) {
+  DWORD start = GetTickCount();
+  while (*value != wanted) {
+    if (GetTickCount() - start > timeout_ms) return 0;
+    Sleep(1);
+  }
+  return 1;
+}
+
+static IRemoteModule* Create(PFN_GetInterfacePtr factory) {
+  IRemoteModule* module = factory();
+  CHECK(module != NULL, "factory returned null");
+  return module;
+}
+
+/* ---- checks ------------------------------------------------------------- */
+
+static void CheckObject(PFN_GetInterfacePtr factory) {
+  IRemoteModule* module = Create(factory);
+  IRemoteModule* other = Create(factory);
+  void* out = &out;
+  if (!module || !other) return;
+  CHECK(module != other, "each call makes a new object");
+  CHECK(module->lpVtbl->AddRef(module) == 2, "count starts at 1");
+  CHECK(module->lpVtbl->Release(module) == 1, "release");
+  CHECK(module->lpVtbl->QueryInterface(module, &IID_IUnknown, &out) == S_OK, "IUnknown");
+  CHECK(out == module, "same pointer for IUnknown");
+  CHECK(module->lpVtbl->QueryInterface(module, &IID_IRemoteModule, &out) == S_OK, "IRemoteModule");
+  CHECK(out == module, "same pointer for IRemoteModule");
+  CHECK(module->lpVtbl->QueryInterface(module, &IID_IRegisterAccess, &out) == E_NOINTERFACE,
+        "other IIDs");
+  CHECK(out == NULL, "out pointer nulled");
+  CHECK(module->lpVtbl->Release(module) == 2, "two queries took two references");
+  CHECK(module->lpVtbl->Release(module) == 1, "release");
+
+  ResetHostObjects();
+  CHECK(module->lpVtbl->Start(module, &g_sink.iface, NULL) == E_UNEXPECTED, "null device");
+  CHECK(g_sink.refs == 1, "null device takes no reference: %ld", g_sink.refs);
+  CHECK(module->lpVtbl->Stop(module) == S_OK, "stop on a fresh object");
+  module->lpVtbl->Reserved(module);
+  CHECK(module->lpVtbl->Release(module) == 0, "last release");
+  CHECK(other->lpVtbl->Release(other) == 0, "last release");
+}
+
+static void CheckRun(PFN_GetInterfacePtr factory) {
+  char log[4096];
+  const char* expected_tail =
+      "> KeyFirstDelay=200, KeyRepeatDelay=100\r\n"
+      "Tarvikon: Break event received. Bye!\r\n";
+  const char* expected_head = "> Initializing Tarvikon remote module.\r\n> ";
+  IRemoteModule* module;
+  double pressed_ms;
+  LONG n;
+  int i, cycles_ok = 1;
+
+  DeleteFileA("PYXRemote.log");
+  WriteText("pyx.ini", "[PYXRemote]\r\nKeyFirstDelay=200\r\nKeyRepeatDelay=100\r\n");
+  ResetHostObjects();
+  module = Create(factory);
+  if (!module) return;
+  CHECK(module->lpVtbl->Start(module, &g_sink.iface, &g_device.iface) == S_OK, "start");
+  CHECK(g_device.refs == 2 && g_sink.refs == 2, "start holds device %ld and sink %ld",
+        g_device.refs, g_sink.refs);
+
+  Sleep(100);
+  pressed_ms = NowMs();
+  g_regs.data = 30 << 8; /* Key_Power down */
+  Sleep(650);
+  g_regs.data = 0x4000 | (30 << 8);
+  Sleep(100);
+  CHECK(module->lpVtbl->Stop(module) == S_OK, "stop");
+  CHECK(g_device.refs == 1 && g_sink.refs == 1 && g_regs.refs == 1,
+        "stop gives back device %ld, sink %ld, registers %ld", g_device.refs, g_sink.refs,
+        g_regs.refs);
+
+  n = g_sink.count;
+  CHECK(n == 6, "650 ms hold at 200/100 ms gives 6 reports, got %ld", n);
+  for (i = 0; i < n; ++i) {
+    CHECK(strcmp(g_sink.reports[i].name, "Key_Power") == 0 &&
+              strcmp(g_sink.reports[i].command, "Power") == 0,
+          "report %d is %s/%s", i, g_sink.reports[i].name, g_sink.reports[i].command);
+  }
+  if (n >= 3) {
+    double first = g_sink.reports[0].at_ms - pressed_ms;
+    double second = g_sink.reports[1].at_ms - g_sink.reports[0].at_ms;
+    double third = g_sink.reports[2].at_ms - g_sink.reports[1].at_ms;
+    CHECK(first >= 0 && first < 60, "first report %.1f ms after the press", first);
+    CHECK(second >= 195 && second < 260, "second report %.1f ms after the first", second);
+    CHECK(third >= 95 && third < 160, "repeat after %.1f ms", third);
+  }
+  CHECK(!g_sink.wrong_self && !g_regs.wrong_self, "object pointer travels first");
+
+  /* Every cycle: read 0x118, write it back with pins 8-14 in and 15 out, read 0x200. */
+  CHECK(g_regs.count >= 30 && g_regs.count % 3 == 0, "%d register accesses", g_regs.count);
+  for (i = 0; i + 2 < g_regs.count; i += 3) {
+    const Access* a = &g_regs.log[i];
+    if (!(a[0].op == 'R' && a[0].offset == 0x118 && a[1].op == 'W' && a[1].offset == 0x118 &&
+          a[1].value == ((a[0].value & 0x00FF00FF) | 0x8000) && a[2].op == 'R' &&
+          a[2].offset == 0x200)) {
+      cycles_ok = 0;
+    }
+  }
+  CHECK(cycles_ok, "each cycle is R 0x118, W 0x118, R 0x200");
+  CHECK(g_regs.log[1].value == 0x8000, "an enable register of 0 is written as 0x8000");
+
+  CHECK(module->lpVtbl->Release(module) == 0, "last release");
+  ReadText("PYXRemote.log", log, sizeof log);
+  CHECK(strncmp(log, expected_head, strlen(expected_head)) == 0, "log starts: %s", log);
+  CHECK(strlen(log) > strlen(expected_tail) &&
+            strcmp(log + strlen(log) - strlen(expected_tail), expected_tail) == 0,
+        "log ends with the settings and the farewell, CR LF: %s", log);
+  CHECK(strstr(log, "\r\n> ") != NULL && strstr(log, "\r\r") == NULL, "banner line");
+}
+
+static void CheckIniAndNoSink(PFN_GetInterfacePtr factory) {
+  char log[4096];
+  IRemoteModule* module;
+
+  /* Only KeyRepeatDelay in the section, names in another case: the first
+   * delay keeps what the last object loaded. */
+  DeleteFileA("PYXRemote.log");
+  WriteText("pyx.ini", "[pyxremote]\r\n keyrepeatdelay = 250 ; slower\r\n");
+  module = Create(factory);
+  if (!module) return;
+  ReadText("PYXRemote.log", log, sizeof log);
+  CHECK(strstr(log, "> KeyFirstDelay=200, KeyRepeatDelay=250\r\n") != NULL,
+        "settings kept and reloaded: %s", log);
+
+  /* A null sink is accepted: the card is polled, nothing is reported. */
+  ResetHostObjects();
+  g_regs.data = 30 << 8;
+  CHECK(module->lpVtbl->Start(module, NULL, &g_device.iface) == S_OK, "start with no sink");
+  Sleep(100);
+  CHECK(module->lpVtbl->Stop(module) == S_OK, "stop");
+  CHECK(g_regs.count > 0 && g_sink.count == 0, "polled (%d accesses), nothing reported",
+        g_regs.count);
+  CHECK(module->lpVtbl->Release(module) == 0, "last release");
+}
+
+static HRESULT PYX_CALL RefuseQueryInterface(IUnknown* self, REFIID iid, void** out) {
+  (void)self;
+  (void)iid;
+  *out = NULL;
+  return E_NOINTERFACE;
+}
+
+static void CheckRefusingDevice(PFN_GetInterfacePtr factory) {
+  static const IUnknownVtbl kRefusingVtbl = {RefuseQueryInterface, DevAddRef, DevRelease};
+  char log[4096];
+  IRemoteModule* module;
+
+  DeleteFileA("PYXRemote.log");
+  ResetHostObjects();
+  g_device.iface.lpVtbl = &kRefusingVtbl;
+  g_regs.data = 30 << 8;
+  module = Create(factory);
+  if (!module) return;
+  CHECK(module->lpVtbl->Start(module, &g_sink.iface, &g_device.iface) == S_OK, "start");
+  Sleep(100);
+  CHECK(module->lpVtbl->Release(module) == 0, "last release of a started object");
+  CHECK(g_sink.count == 0 && g_regs.count == 0, "no polling without register access");
+  CHECK(g_device.refs == 1 && g_sink.refs == 1, "references given back");
+  ReadText("PYXRemote.log", log, sizeof log);
+  CHECK(strstr(log, "Bye") == NULL, "no farewell without register access");
+}
+
+/* A key delay past Stop's 5 s wait: Stop gives up, the host unloads the
+ * library, and the late worker still ends cleanly, giving everything back. */
+static void CheckLateWorker(HMODULE library, PFN_GetInterfacePtr factory, const char* path) {
+  char log[4096];
+  IRemoteModule* module;
+  double stop_began, stop_returned;
+  LONG reports_at_stop;
+  int unloaded = 0, i;
+
+  DeleteFileA("PYXRemote.log");
+  WriteText("pyx.ini", "[PYXRemote]\r\nKeyFirstDelay=5600\r\n");
+  ResetHostObjects();
+  g_regs.data = 30 << 8;
+  module = Create(factory);
+  if (!module) return;
+  CHECK(module->lpVtbl->Start(module, &g_sink.iface, &g_device.iface) == S_OK, "start");
+  CHECK(WaitFor(&g_sink.count, 1, 2000), "first report");
+  Sleep(100);
+
+  stop_began = NowMs();
+  CHECK(module->lpVtbl->Stop(module) == S_OK, "stop");
+  stop_returned = NowMs();
+  reports_at_stop = g_sink.count;
+  CHECK(stop_returned - stop_began >= 4900 && stop_returned - stop_began < 5400,
+        "stop waited %.0f ms", stop_returned - stop_began);
+  CHECK(module->lpVtbl->Release(module) == 0, "last release");
+  CHECK(FreeLibrary(library), "FreeLibrary");
+  CHECK(GetModuleHandleA(path) != NULL || GetModuleHandleA("PYXRemote.dll") != NULL,
+        "the late worker keeps the library loaded");
+
+  CHECK(WaitFor(&g_device.refs, 1, 3000), "device given back by the worker: %ld", g_device.refs);
+  CHECK(WaitFor(&g_sink.refs, 1, 3000), "sink given back by the worker: %ld", g_sink.refs);
+  CHECK(WaitFor(&g_regs.refs, 1, 3000), "registers given back: %ld", g_regs.refs);
+  for (i = 0; i < 300 && !unloaded; ++i) {
+    unloaded = GetModuleHandleA("PYXRemote.dll") == NULL;
+    if (!unloaded) Sleep(10);
+  }
+  CHECK(unloaded, "the library unloads once the worker has ended");
+  CHECK(g_sink.count == reports_at_stop && reports_at_stop == 1,
+        "no report after Stop returned (%ld, then %ld)", reports_at_stop, g_sink.count);
+  ReadText("PYXRemote.log", log, sizeof log);
+  CHECK(strstr(log, "Tarvikon: Break event received. Bye!\r\n") != NULL, "late farewell: %s", log);
+}
+
+int main(int argc, char** argv) {
+  char dir[MAX_PATH];
+  HMODULE library;
+  PFN_GetInterfacePtr factory;
+
+  if (argc != 2) {
+    printf("usage: dll_host PATH\\TO\\PYXRemote.dll\n");
+    return 2;
+  }
+  setvbuf(stdout, NULL, _IONBF, 0);
+  InitializeCriticalSection(&g_lock);
+  QueryPerformanceFrequency(&g_frequency);
+  QueryPerformanceCounter(&g_origin);
+
+  /* Run in a folder of our own: the module reads .\pyx.ini and writes
+   * .\PYXRemote.log there. */
+  GetTempPathA(sizeof dir, dir);
+  strncat(dir, "pyxremote-c-host", sizeof dir - strlen(dir) - 1);
+  CreateDirectoryA(dir, NULL);
+  CHECK(SetCurrentDirectoryA(dir), "enter %s", dir);
+  DeleteFileA("pyx.ini");
+
+  library = LoadLibraryA(argv[1]);
+  CHECK(library != NULL, "LoadLibraryA(%s): error %lu", argv[1], GetLastError());
+  if (!library) goto done;
+  factory = (PFN_GetInterfacePtr)(void (*)(void))GetProcAddress(library, "_GetInterfacePtr@0");
+  CHECK(factory != NULL, "export _GetInterfacePtr@0");
+  CHECK(GetProcAddress(library, "GetInterfacePtr") == NULL, "no undecorated export");
+  if (!factory) goto done;
+
+  CheckObject(factory);
+  CheckRun(factory);
+  CheckIniAndNoSink(factory);
+  CheckRefusingDevice(factory);
+  CheckLateWorker(library, factory, argv[1]);
+
+done:
+  printf("%d passed, %d failed\n", g_passed, g_failed);
+  return g_failed == 0 ? 0 : 1;
+}

@@ -1,0 +1,37 @@
+// Our INI reader beside the system's GetPrivateProfileIntA: the same pyx.ini
+// files, the same values. This is what keeps a pyx.ini portable between
+// the Windows module and the Linux one.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include "platform/ini_parse.h"
+#include "platform/platform.h"
+#include "tests/ini_cases.h"
+#include "tests/temp_dir.h"
+
+namespace pyx {
+namespace {
+
+class IniAgainstWindows : public testing::InTempDir {};
+
+TEST_F(IniAgainstWindows, BothReadersGiveTheSameValueForEveryFile) {
+  for (const auto& c : testing::IniCases()) {
+    testing::WriteFile("pyx.ini", c.text);
+    const int32_t system = static_cast<int32_t>(
+        GetPrivateProfileIntA("PYXRemote", "KeyFirstDelay", testing::kIniDefault, ".\\pyx.ini"));
+    const int32_t ours =
+        platform::IniLookupInt(c.text, "PYXRemote", "KeyFirstDelay", testing::kIniDefault);
+    EXPECT_EQ(ours, system) << c.what;
+    EXPECT_EQ(system, c.expected) << c.what;
+  }
+}
+
+TEST_F(IniAgainstWindows, TheModuleReadsDotBackslashPyxIni) {
+  testing::WriteFile("pyx.ini", "[PYXRemote]\r\nKeyFirstDelay=640\r\n");
+  EXPECT_STREQ(platform::kIniPath, ".\\pyx.ini");
+  EXPECT_EQ(platform::ReadIniInt("PYXRemote", "KeyFirstDelay", 1, platform::kIniPath), 640);
+  EXPECT_EQ(platform::ReadIniInt("PYXRemote", "KeyRepeatDelay", 1, platform::kIniPath), 1);
+}
+
+}  // namespace
+}  // namespace pyx
