@@ -11,46 +11,18 @@
 
 namespace pyx {
 
-// clang-format off
 const KeyEntry CardKeyTable[kCardKeyCount] = {
-    {3,   "Key_TV/FM",       ""},
-    {28,  "Key_CD",          ""},
-    {13,  "Key_Teletext",    ""},
-    {30,  "Key_Power",       "Power"},
-    {1,   "Key_1",           "1"},
-    {11,  "Key_2",           "2"},
-    {27,  "Key_3",           "3"},
-    {7,   "Key_Video",       ""},
-    {5,   "Key_4",           "4"},
-    {9,   "Key_5",           "5"},
-    {21,  "Key_6",           "6"},
-    {14,  "Key_Audio",       ""},
-    {6,   "Key_7",           "7"},
-    {10,  "Key_8",           "8"},
-    {18,  "Key_9",           "9"},
-    {25,  "Key_FullScreen",  ""},
-    {2,   "Key_0",           "0"},
-    {16,  "Key_Display",     ""},
-    {19,  "Key_Loop",        "Recall"},
-    {17,  "Key_Preview",     ""},
-    {14,  "Key_AutoScan",    ""},
-    {26,  "Key_Freeze",      ""},
-    {14,  "Key_Capture",     ""},
-    {24,  "Key_Mute",        ""},
-    {0,   "Key_Record",      ""},
-    {29,  "Key_Pause",       ""},
-    {8,   "Key_Stop",        ""},
-    {255, "Key_Play",        ""},
-    {255, "Key_Red",         ""},
-    {20,  "Key_VolumeDown",  "VolumeDown"},
-    {22,  "Key_VolumeUp",    "VolumeUp"},
-    {255, "Key_Yellow",      ""},
-    {255, "Key_Green",       ""},
-    {23,  "Key_ChannelDown", "ChannelDown"},
-    {31,  "Key_ChannelUp",   "ChannelUp"},
-    {255, "Key_Cyan",        ""},
+#define PYX_KEY(code, name, command) {code, name, command},
+#include "card/key_table.inc"
+#undef PYX_KEY
 };
-// clang-format on
+
+#define PYX_KEY(code, name, command) +1
+static_assert(0
+#include "card/key_table.inc"
+                  == kCardKeyCount,
+              "every row of key_table.inc is in CardKeyTable");
+#undef PYX_KEY
 
 namespace {
 
