@@ -1,0 +1,29 @@
+// --interactive: keyboard keys hold remote keys. A key counts as held while
+// the terminal's own key repeat keeps sending it, and as let go when that
+// stops; q quits.
+#pragma once
+
+#include <string>
+
+#include "session.h"
+
+namespace remote_host {
+
+struct KeyboardKey {
+  const char* keyboard;  // as shown in the key map
+  std::string input;     // the bytes the terminal sends
+  const char* remote;    // key table name without "Key_"
+};
+
+// The key map, as shown on screen.
+const std::vector<KeyboardKey>& KeyboardMap();
+std::string KeyboardMapText();
+
+// Whether this process can run interactively; `error` says why not.
+bool CanRunInteractive(std::string* error);
+
+// Runs until q (or end of input). Returns the exit status; `error` says why
+// when it is not 0.
+int RunInteractive(Session& session, Console& console, std::string* error);
+
+}  // namespace remote_host

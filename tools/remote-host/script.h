@@ -1,0 +1,38 @@
+// Remote scripts: what the simulated remote does, step by step.
+//
+//   Power:2200   hold a key for 2200 ms (names as in the key table, with or
+//                without "Key_", any case; 300 ms when no time is given)
+//   code:4:500   hold a raw 6-bit code, known or not (300 ms by default)
+//   wait:800     hold nothing for 800 ms
+//   clear        set the receiver's code lines to 0
+//
+// Steps are separated by white space, commas or semicolons; "#" starts a
+// comment that runs to the end of the line.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace remote_host {
+
+inline constexpr uint32_t kDefaultHoldMs = 300;
+inline constexpr uint32_t kMaxStepMs = 3600 * 1000;
+
+struct Step {
+  enum Kind { kPress, kWait, kClear } kind;
+  int32_t code = 0;  // kPress: 0..63
+  uint32_t ms = 0;   // kPress, kWait
+  std::string text;  // the step as written, for messages and summaries
+};
+
+struct ParseResult {
+  std::vector<Step> steps;
+  std::string error;  // empty when the whole script parsed
+  bool ok() const { return error.empty(); }
+};
+
+ParseResult ParseScript(std::string_view script);
+
+}  // namespace remote_host
