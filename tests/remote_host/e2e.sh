@@ -1,0 +1,83 @@
+#!/usr/bin/env bash
+# remote-host end to end against the built module: a short script whose
+# reports and summary are checked, then every kind of bad input. The same
+# expectations hold natively and under Wine.
+#
+# usage: e2e.sh HOST MODULE NULL_FACTORY REFUSING NO_EXPORT [PATH_PREFIX]
+#   HOST may be a command with arguments ("wine remote-host.exe");
+#   PATH_PREFIX is put before every absolute path handed to HOST ("Z:").
+set -u
+host=$1 module=$2 null_factory=$3 refusing=$4 no_export=$5 prefix=${6:-}
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+passed=0 failed=0
+
+check() {  # check DESCRIPTION CONDITION...
+  local what=$1
+  shift
+  if "$@"; then
+    passed=$((passed + 1))
+  else
+    failed=$((failed + 1))
+    echo "FAILED: $what"
+    echo "--- output:"; cat "$work/out"; echo "--- errors:"; cat "$work/err"; echo "---"
+  fi
+}
+run() {  # run ARGS...: the host's output in out and err, its status in $status
+  timeout 120 $host "$@" >"$work/out" 2>"$work/err" </dev/null
+  status=$?
+}
+has() { grep -qF -- "$1" "$work/$2"; }
+count() { grep -cF -- "$1" "$work/out"; }
+
+mkdir "$work/run"
+printf '[PYXRemote]\r\nKeyFirstDelay=400\r\nKeyRepeatDelay=200\r\n' >"$work/run/pyx.ini"
+cp "$work/run/pyx.ini" "$work/ini.before"
+
+run --library "$prefix$module" --dir "$prefix$work/run" \
+  --script "Power:100 wait:500 code:4:200 wait:500 clear ChannelUp:1300 wait:100"
+check "a script runs to the end" [ "$status" -eq 0 ]
+check "Power is reported once" [ "$(count 'Key_Power          Power')" -eq 1 ]
+check "ChannelUp held 1300 ms at 400/200 ms is reported 6 times" \
+  [ "$(count 'Key_ChannelUp      ChannelUp')" -eq 6 ]
+check "summary: Power" grep -qE '^  Key_Power +1 +1 ' "$work/out"
+check "summary: ChannelUp" grep -qE '^  Key_ChannelUp +1 +6 +[0-9]+ +4[0-9][0-9] 2[0-9][0-9] 2' "$work/out"
+check "summary: a code without a row" grep -qE '^  code 4 \(no row\) +1 +0 ' "$work/out"
+check "the log lines this run added" has '  > KeyFirstDelay=400, KeyRepeatDelay=200' out
+check "the farewell" has '  Tarvikon: Break event received. Bye!' out
+check "the log is where it says" has 'PYXRemote.log' out
+check "pyx.ini is left as it was" cmp -s "$work/run/pyx.ini" "$work/ini.before"
+
+printf 'Power:50\n' >"$work/script"
+timeout 60 $host --library "$prefix$module" --dir "$prefix$work/run" - <"$work/script" \
+  >"$work/out" 2>"$work/err"
+check "a script from standard input" [ $? -eq 0 ]
+check "... is played" [ "$(count 'Key_Power          Power')" -eq 1 ]
+
+run --library "$prefix$module" --dir "$prefix$work/run" --trace --script "wait:60"
+check "--trace shows each register access" has "read  0x200 -> 0x00004000" out
+check "--trace shows the enable write" has "write 0x118 <- 0x00008000" out
+
+expect_failure() {  # expect_failure STATUS MESSAGE ARGS...
+  local want=$1 message=$2
+  shift 2
+  run "$@"
+  check "exit $want and '$message' for: $*" [ "$status" -eq "$want" ]
+  check "message for: $*" has "$message" err
+}
+expect_failure 2 "unknown key 'Foo'; known keys: TV/FM, CD" --library "$prefix$module" --script "Power Foo"
+expect_failure 2 "bad duration 'x'" --library "$prefix$module" --script "Power:x"
+expect_failure 2 "bad code '99'" --library "$prefix$module" --script "code:99"
+expect_failure 2 "nothing to play" --library "$prefix$module"
+expect_failure 2 "unknown argument '--nonsense'" --nonsense
+expect_failure 2 "cannot read the script" --script-file "$prefix$work/none.txt"
+expect_failure 1 "no such file" --library "$prefix$work/missing.lib" --script "Power"
+printf 'not a library\n' >"$work/text.lib"
+expect_failure 1 "cannot load" --library "$prefix$work/text.lib" --script "Power"
+expect_failure 1 "has no export" --library "$prefix$no_export" --script "Power"
+expect_failure 1 "returned no object" --library "$prefix$null_factory" --script "Power"
+expect_failure 1 "refused Start (0x8000ffff)" --library "$prefix$refusing" --script "Power"
+expect_failure 1 "cannot work in" --library "$prefix$module" --dir "$prefix$work/nowhere" --script "Power"
+
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]
