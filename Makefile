@@ -54,13 +54,11 @@ test-windows: dll
 	@$(WINE_ENV) wineboot -i >/dev/null 2>&1 || true
 	@cd build/windows && $(WINE_ENV) ctest --output-on-failure
 
-demo:
-	@echo "make test-windows: dll
-	@echo "== Windows DLL under Wine"
-	@$(WINE_ENV) wineboot -i >/dev/null 2>&1 || true
-	@cd build/windows && $(WINE_ENV) ctest --output-on-failure
-
-demo: coming soon (the demo host, tools/remote-host, is not built yet)"
+# The module in remote-host with a simulated card, on a built-in script, in
+# a fresh folder (where it reads no pyx.ini and writes its log).
+demo: native
+	@rm -rf build/demo && mkdir -p build/demo
+	@build/native/remote-host --demo --timeline --dir build/demo
 
 format: packages
 	@clang-format -i $(SOURCES)
