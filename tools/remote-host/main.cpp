@@ -17,7 +17,7 @@
 #endif
 
 #include "interactive.h"
-#include "library.h"
+#include "module_library.h"
 #include "record.h"
 #include "script.h"
 #include "session.h"

@@ -8,7 +8,7 @@
 #include <mutex>
 #include <string>
 
-#include "library.h"
+#include "module_library.h"
 #include "record.h"
 #include "sim_card.h"
 

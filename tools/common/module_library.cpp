@@ -1,4 +1,4 @@
-#include "library.h"
+#include "module_library.h"
 
 #ifdef _WIN32
 #include <windows.h>

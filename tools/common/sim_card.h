@@ -41,6 +41,7 @@ class SimCard {
   void ClearCode();             // code lines to 0
 
   uint32_t data() const { return data_.load(); }
+  uint64_t data_reads() const { return data_reads_.load(); }
   uint32_t enable() const { return enable_.load(); }
   // References the module holds on the device and the registers.
   long references_held() const { return device_.refs - 1 + registers_.refs - 1; }
@@ -68,6 +69,7 @@ class SimCard {
 
   std::atomic<uint32_t> data_{kNoKeyBit};
   std::atomic<uint32_t> enable_{0};
+  std::atomic<uint64_t> data_reads_{0};
   Trace trace_;
   Registers registers_{*this};
   Device device_{*this};

@@ -48,6 +48,7 @@ HRESULT PYX_CALL SimCard::Registers::QueryInterface(REFIID iid, void** object) {
 HRESULT PYX_CALL SimCard::Registers::ReadRegister(uint32_t offset, uint32_t* value) {
   if (offset == kDataRegister) {
     *value = card.data_.load();
+    card.data_reads_.fetch_add(1, std::memory_order_relaxed);
   } else if (offset == kEnableRegister) {
     *value = card.enable_.load();
   } else {
