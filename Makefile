@@ -8,7 +8,7 @@ configure = cmake -S . -B $(1) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) $(2) >/dev/null
 build = cmake --build $(1) -j$(JOBS)
 run_tests = cd $(1) && ctest --output-on-failure
 
-.PHONY: all native dll test test-native test-tsan test-asan test-windows demo format \
+.PHONY: all native dll bench test test-native test-tsan test-asan test-windows demo format \
 	format-check packages packages-windows clean
 
 all: native
@@ -53,6 +53,23 @@ test-windows: dll
 	@echo "== Windows DLL under Wine"
 	@$(WINE_ENV) wineboot -i >/dev/null 2>&1 || true
 	@cd build/windows && $(WINE_ENV) ctest --output-on-failure
+
+# The module's cost and timing, natively and as the DLL under Wine:
+# a table on the terminal and build/bench/results.json.
+bench: packages-windows
+	@$(call configure,build/native,)
+	@cmake --build build/native -j$(JOBS) --target pyx-bench PYXRemote
+	@$(call configure,build/windows,-DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=MinSizeRel)
+	@cmake --build build/windows -j$(JOBS) --target pyx-bench PYXRemote
+	@mkdir -p build/bench
+	@echo "== measuring the native library (about 35 s)"
+	@build/native/pyx-bench --run build/bench/native.tsv --dir build/bench/native-run
+	@echo "== measuring the DLL under Wine (about 35 s)"
+	@$(WINE_ENV) wineboot -i >/dev/null 2>&1 || true
+	@$(WINE_ENV) wine build/windows/pyx-bench.exe --run build/bench/wine.tsv --dir build/bench/wine-run
+	@build/native/pyx-bench --report build/bench/results.json \
+	  --build "$$(git rev-parse --short HEAD 2>/dev/null || echo unknown), $(BUILD_TYPE) native, MinSizeRel DLL" \
+	  build/bench/native.tsv build/bench/wine.tsv
 
 # The module in remote-host with a simulated card, on a built-in script, in
 # a fresh folder (where it reads no pyx.ini and writes its log).

@@ -1,0 +1,588 @@
+// pyx-bench: what the module costs and how precisely it reports, measured
+// through its export and tables of operations with a simulated card.
+//
+//   pyx-bench --run OUT.tsv [--quick] [--dir DIR] [--library PATH]
+//       measures this build and writes one "key<TAB>value" line per figure
+//   pyx-bench --report RESULTS.json --build TEXT RUN.tsv...
+//       prints the figures of the runs beside their limits and writes JSON
+//   pyx-bench --quick
+//       both at once, briefly, to keep the benchmark working
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <random>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "bench_platform.h"
+#include "module_library.h"
+#include "sim_card.h"
+
+#ifdef PYX_HAVE_GOOGLE_BENCHMARK
+#include <benchmark/benchmark.h>
+
+#include "card/poller.h"
+#endif
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+namespace {
+
+double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+
+double Percentile(std::vector<double> values, double p) {
+  if (values.empty()) return NAN;
+  std::sort(values.begin(), values.end());
+  const size_t i = static_cast<size_t>(std::ceil(p / 100.0 * static_cast<double>(values.size())));
+  return values[std::min(values.size() - 1, i == 0 ? 0 : i - 1)];
+}
+
+void SleepMs(double ms) {
+  std::this_thread::sleep_for(std::chrono::duration<double, std::milli>(ms));
+}
+
+void WriteIni(int first, int repeat) {
+  std::ofstream ini("pyx.ini", std::ios::binary | std::ios::trunc);
+  ini << "[PYXRemote]\r\nKeyFirstDelay=" << first << "\r\nKeyRepeatDelay=" << repeat << "\r\n";
+}
+
+// A sink that timestamps reports and can act on them on the worker thread.
+class TimingSink final : public IKeySink {
+ public:
+  HRESULT PYX_CALL QueryInterface(REFIID, void** object) override {
+    *object = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG PYX_CALL AddRef() override { return ++refs_; }
+  ULONG PYX_CALL Release() override { return --refs_; }
+  HRESULT PYX_CALL OnKey(const char*, const char*) override {
+    const auto at = Clock::now();
+    if (on_key) on_key();
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      reports_.push_back(at);
+    }
+    changed_.notify_all();
+    return S_OK;
+  }
+  std::function<void()> on_key;  // worker thread, inside OnKey
+
+  // Waits for the n-th report (counting from 1) and returns its time.
+  bool WaitFor(size_t n, Clock::time_point* at, std::chrono::milliseconds timeout = 3000ms) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (!changed_.wait_for(lock, timeout, [&] { return reports_.size() >= n; })) return false;
+    *at = reports_[n - 1];
+    return true;
+  }
+  std::vector<Clock::time_point> reports() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return reports_;
+  }
+  void Clear() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    reports_.clear();
+  }
+
+ private:
+  std::atomic<ULONG> refs_{1};
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::vector<Clock::time_point> reports_;
+};
+
+struct Sizes {
+  int idle_seconds_x10, presses, repeats, stops, mid_delay_stops, objects;
+};
+const Sizes kFull = {15, 220, 120, 80, 20, 64};
+const Sizes kQuick = {3, 20, 10, 10, 3, 8};
+
+class Runner {
+ public:
+  Runner(PFN_GetInterfacePtr factory, const Sizes& sizes) : factory_(factory), sizes_(sizes) {}
+
+  void Run(std::map<std::string, double>* out) {
+    Idle(out);
+    Latency(out);
+    Repeat(out);
+    StopIdle(out);
+    StopMidDelay(out);
+    Footprint(out);
+  }
+
+ private:
+  IRemoteModule* NewModule() {
+    IRemoteModule* module = factory_();
+    if (module == nullptr) {
+      std::fprintf(stderr, "pyx-bench: the factory returned no object\n");
+      std::exit(1);
+    }
+    return module;
+  }
+
+  // CPU per second and polls per second, over `seconds`, of what runs now.
+  void Window(double seconds, const remote_host::SimCard& card, double* cpu, double* polls) {
+    const double cpu0 = bench::ProcessCpuMs();
+    const uint64_t reads0 = card.data_reads();
+    const auto t0 = Clock::now();
+    SleepMs(seconds * 1000);
+    const double elapsed = Ms(Clock::now() - t0) / 1000;
+    *cpu += (bench::ProcessCpuMs() - cpu0) / elapsed;
+    *polls += static_cast<double>(card.data_reads() - reads0) / elapsed;
+  }
+
+  void Idle(std::map<std::string, double>* out) {
+    WriteIni(1000, 500);
+    const double seconds = sizes_.idle_seconds_x10 / 10.0;
+    double module_cpu = 0, floor_cpu = 0, module_polls = 0, floor_polls = 0;
+    for (int round = 0; round < 2; ++round) {
+      {
+        remote_host::SimCard card;
+        TimingSink sink;
+        IRemoteModule* module = NewModule();
+        module->Start(&sink, card.device());
+        SleepMs(100);
+        Window(seconds, card, &module_cpu, &module_polls);
+        module->Release();
+      }
+      {
+        // The floor: a bare thread doing a cycle's three accesses and a 20 ms sleep.
+        remote_host::SimCard card;
+        void* out_registers = nullptr;
+        card.device()->QueryInterface(IID_IRegisterAccess, &out_registers);
+        auto* registers = static_cast<IRegisterAccess*>(out_registers);
+        std::atomic<bool> stop{false};
+        std::thread floor([&] {
+          while (!stop.load(std::memory_order_relaxed)) {
+            uint32_t enable = 0, data = 0;
+            registers->ReadRegister(0x118, &enable);
+            registers->WriteRegister(0x118, (enable & 0x00FF00FF) | 0x8000);
+            registers->ReadRegister(0x200, &data);
+            std::this_thread::sleep_for(20ms);
+          }
+        });
+        SleepMs(100);
+        Window(seconds, card, &floor_cpu, &floor_polls);
+        stop = true;
+        floor.join();
+        registers->Release();
+      }
+    }
+    (*out)["idle_cpu_ms_per_s"] = module_cpu / 2;
+    (*out)["idle_floor_cpu_ms_per_s"] = floor_cpu / 2;
+    (*out)["idle_cpu_ratio"] = module_cpu / floor_cpu;
+    (*out)["polls_per_s"] = module_polls / 2;
+    (*out)["floor_polls_per_s"] = floor_polls / 2;
+  }
+
+  // Presses at random phases of the idle poll, each let go at its report.
+  void Latency(std::map<std::string, double>* out) {
+    WriteIni(0, 0);
+    remote_host::SimCard card;
+    TimingSink sink;
+    sink.on_key = [&] {
+      card.LetGo();
+      card.ClearCode();
+    };
+    IRemoteModule* module = NewModule();
+    module->Start(&sink, card.device());
+    std::mt19937 random(12345);
+    std::uniform_real_distribution<double> phase(25, 65);
+    std::vector<double> latencies;
+    for (int i = 1; i <= sizes_.presses; ++i) {
+      SleepMs(phase(random));
+      const auto pressed = Clock::now();
+      card.HoldCode(1);
+      Clock::time_point reported;
+      if (!sink.WaitFor(static_cast<size_t>(i), &reported)) break;
+      latencies.push_back(Ms(reported - pressed));
+    }
+    module->Release();
+    (*out)["latency_samples"] = static_cast<double>(latencies.size());
+    (*out)["latency_p50_ms"] = Percentile(latencies, 50);
+    (*out)["latency_p99_ms"] = Percentile(latencies, 99);
+    (*out)["latency_max_ms"] = Percentile(latencies, 100);
+  }
+
+  void Repeat(std::map<std::string, double>* out) {
+    constexpr int kFirst = 200, kRepeat = 50;
+    WriteIni(kFirst, kRepeat);
+    remote_host::SimCard card;
+    TimingSink sink;
+    IRemoteModule* module = NewModule();
+    module->Start(&sink, card.device());
+    SleepMs(50);
+    card.HoldCode(30);
+    Clock::time_point last;
+    sink.WaitFor(static_cast<size_t>(sizes_.repeats) + 2, &last,
+                 std::chrono::milliseconds(kFirst + kRepeat * sizes_.repeats * 2 + 2000));
+    card.LetGo();
+    module->Release();
+    const auto reports = sink.reports();
+    std::vector<double> first, repeat;
+    for (size_t i = 1; i < reports.size(); ++i) {
+      const double gap = Ms(reports[i] - reports[i - 1]);
+      (i == 1 ? first : repeat).push_back(gap - (i == 1 ? kFirst : kRepeat));
+    }
+    (*out)["first_interval_error_ms"] = Percentile(first, 50);
+    (*out)["repeat_error_p50_ms"] = Percentile(repeat, 50);
+    (*out)["repeat_error_p99_ms"] = Percentile(repeat, 99);
+    (*out)["repeat_samples"] = static_cast<double>(repeat.size());
+  }
+
+  void StopIdle(std::map<std::string, double>* out) {
+    WriteIni(1000, 500);
+    remote_host::SimCard card;
+    TimingSink sink;
+    IRemoteModule* module = NewModule();
+    std::mt19937 random(777);
+    std::uniform_real_distribution<double> phase(5, 45);
+    std::vector<double> stops;
+    for (int i = 0; i < sizes_.stops; ++i) {
+      module->Start(&sink, card.device());
+      SleepMs(phase(random));
+      const auto t0 = Clock::now();
+      module->Stop();
+      stops.push_back(Ms(Clock::now() - t0));
+    }
+    module->Release();
+    (*out)["stop_idle_p50_ms"] = Percentile(stops, 50);
+    (*out)["stop_idle_p99_ms"] = Percentile(stops, 99);
+  }
+
+  // Stop while the worker sleeps KeyFirstDelay: it should take the rest of
+  // that sleep and nothing more.
+  void StopMidDelay(std::map<std::string, double>* out) {
+    constexpr int kFirst = 200;
+    WriteIni(kFirst, 500);
+    remote_host::SimCard card;
+    TimingSink sink;
+    IRemoteModule* module = NewModule();
+    std::mt19937 random(99);
+    std::uniform_real_distribution<double> into(20, 150);
+    std::vector<double> overshoot;
+    for (int i = 0; i < sizes_.mid_delay_stops; ++i) {
+      sink.Clear();
+      module->Start(&sink, card.device());
+      SleepMs(30);
+      card.HoldCode(30);
+      Clock::time_point reported;
+      if (!sink.WaitFor(1, &reported)) break;
+      card.LetGo();
+      card.ClearCode();
+      SleepMs(into(random));
+      module->Stop();
+      overshoot.push_back(Ms(Clock::now() - (reported + std::chrono::milliseconds(kFirst))));
+    }
+    module->Release();
+    (*out)["stop_mid_delay_overshoot_p50_ms"] = Percentile(overshoot, 50);
+    (*out)["stop_mid_delay_overshoot_p99_ms"] = Percentile(overshoot, 99);
+  }
+
+  void Footprint(std::map<std::string, double>* out) {
+    WriteIni(1000, 500);
+    const int n = sizes_.objects;
+    std::vector<std::unique_ptr<remote_host::SimCard>> cards;
+    std::vector<std::unique_ptr<TimingSink>> sinks;
+    for (int i = 0; i < n; ++i) {
+      cards.push_back(std::make_unique<remote_host::SimCard>());
+      sinks.push_back(std::make_unique<TimingSink>());
+    }
+    SleepMs(50);
+    const size_t rss0 = bench::ResidentBytes();
+    const int threads0 = bench::ThreadCount();
+    std::vector<IRemoteModule*> modules;
+    for (int i = 0; i < n; ++i) {
+      modules.push_back(NewModule());
+      modules.back()->Start(sinks[static_cast<size_t>(i)].get(),
+                            cards[static_cast<size_t>(i)]->device());
+    }
+    SleepMs(200);
+    const size_t rss1 = bench::ResidentBytes();
+    const int threads1 = bench::ThreadCount();
+    for (IRemoteModule* module : modules) module->Release();
+    (*out)["memory_per_object_kib"] =
+        (static_cast<double>(rss1) - static_cast<double>(rss0)) / 1024.0 / n;
+    (*out)["threads_per_object"] = static_cast<double>(threads1 - threads0) / n;
+  }
+
+  PFN_GetInterfacePtr factory_;
+  Sizes sizes_;
+};
+
+#ifdef PYX_HAVE_GOOGLE_BENCHMARK
+void BM_DecidePoll(benchmark::State& state) {
+  // A held key, a release that keeps the code lines, then another key.
+  static const uint32_t kData[] = {0x1E00, 0x1E00, 0x5E00, 0x5E00, 0x0100, 0x4000};
+  int32_t last = -1;
+  size_t i = 0;
+  for (auto _ : state) {
+    const pyx::PollDecision next = pyx::DecidePoll(last, kData[i], 1000, 500);
+    last = next.last;
+    i = i == 5 ? 0 : i + 1;
+    benchmark::DoNotOptimize(next);
+  }
+}
+
+class CaptureReporter : public benchmark::BenchmarkReporter {
+ public:
+  bool ReportContext(const Context&) override { return true; }
+  void ReportRuns(const std::vector<Run>& runs) override {
+    for (const Run& run : runs) ns = run.GetAdjustedCPUTime();
+  }
+  double ns = NAN;
+};
+
+double DecisionNs(bool quick) {
+  std::string min_time = quick ? "--benchmark_min_time=0.01" : "--benchmark_min_time=0.5";
+  char name[] = "pyx-bench";
+  char* argv[] = {name, min_time.data(), nullptr};
+  int argc = 2;
+  benchmark::Initialize(&argc, argv);
+  benchmark::RegisterBenchmark("DecidePoll", BM_DecidePoll);
+  CaptureReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  return reporter.ns;
+}
+#endif
+
+// ---- report --------------------------------------------------------------
+
+struct FigureSpec {
+  const char* key;
+  const char* label;
+  const char* limit_text;  // the goal or the floor, as shown
+  double limit;            // NAN: information only
+  bool at_least;           // the figure should be at least the limit
+};
+
+const FigureSpec kFigures[] = {
+    {"idle_cpu_ms_per_s", "idle CPU, module (ms per s)", "floor", NAN, false},
+    {"idle_floor_cpu_ms_per_s", "idle CPU, bare poll thread (ms per s)", "", NAN, false},
+    {"idle_cpu_ratio", "idle CPU, module / floor", "<= 1.1", 1.1, false},
+    {"polls_per_s", "polls per second, idle", ">= 49.5", 49.5, true},
+    {"latency_p50_ms", "press to report, p50 (ms)", "", NAN, false},
+    {"latency_p99_ms", "press to report, p99 (ms)", "<= 21", 21, false},
+    {"latency_max_ms", "press to report, max (ms)", "", NAN, false},
+    {"first_interval_error_ms", "first interval - KeyFirstDelay (ms)", "< 1", 1, false},
+    {"repeat_error_p50_ms", "repeat interval - KeyRepeatDelay, p50 (ms)", "", NAN, false},
+    {"repeat_error_p99_ms", "repeat interval - KeyRepeatDelay, p99 (ms)", "< 1", 1, false},
+    {"stop_idle_p50_ms", "Stop on an idle card, p50 (ms)", "", NAN, false},
+    {"stop_idle_p99_ms", "Stop on an idle card, p99 (ms)", "<= 21", 21, false},
+    {"stop_mid_delay_overshoot_p50_ms", "Stop in a delay, past its end, p50 (ms)", "", NAN, false},
+    {"stop_mid_delay_overshoot_p99_ms", "Stop in a delay, past its end, p99 (ms)", "<= 2", 2,
+     false},
+    {"library_kib", "library file (KiB)", "DLL <= 48", NAN, false},
+    {"memory_per_object_kib", "memory per started object (KiB)", "", NAN, false},
+    {"threads_per_object", "threads per started object", "= 1", NAN, false},
+    {"decision_ns", "poll decision (ns per cycle)", "", NAN, false},
+};
+
+using Figures = std::map<std::string, double>;
+
+bool ReadRun(const std::string& path, std::string* name, Figures* figures) {
+  std::ifstream in(path);
+  if (!in) return false;
+  std::string line;
+  while (std::getline(in, line)) {
+    std::istringstream fields(line);
+    std::string key, value;
+    if (!std::getline(fields, key, '\t') || !std::getline(fields, value)) continue;
+    if (key == "build") {
+      *name = value;
+    } else {
+      (*figures)[key] = value == "nan" ? NAN : std::stod(value);
+    }
+  }
+  return true;
+}
+
+std::string Number(double v) {
+  if (std::isnan(v)) return "-";
+  char text[32];
+  const double a = std::fabs(v);
+  std::snprintf(text, sizeof text,
+                a >= 100  ? "%.0f"
+                : a >= 10 ? "%.1f"
+                : a >= 1  ? "%.2f"
+                          : "%.3f",
+                v);
+  return text;
+}
+
+std::string JsonNumber(double v) {
+  if (std::isnan(v)) return "null";
+  char text[32];
+  std::snprintf(text, sizeof text, "%.6g", v);
+  return text;
+}
+
+int Report(const std::string& json_path, const std::string& build,
+           const std::vector<std::pair<std::string, Figures>>& runs) {
+  std::printf("%-44s", "figure");
+  for (const auto& run : runs) std::printf(" %10s", run.first.c_str());
+  std::printf("  %-10s %s\n", "goal", "verdict");
+  int misses = 0;
+  for (const FigureSpec& spec : kFigures) {
+    std::printf("%-44s", spec.label);
+    for (const auto& run : runs) {
+      const auto it = run.second.find(spec.key);
+      std::printf(" %10s", it == run.second.end() ? "-" : Number(it->second).c_str());
+    }
+    std::string verdict;
+    if (!std::isnan(spec.limit) && !runs.empty()) {
+      const auto it = runs[0].second.find(spec.key);
+      if (it != runs[0].second.end() && !std::isnan(it->second)) {
+        const bool met = spec.at_least ? it->second >= spec.limit : it->second <= spec.limit;
+        misses += met ? 0 : 1;
+        verdict = (met ? "met, " : "MISSED, ") + Number(it->second / spec.limit) + "x of goal";
+      }
+    }
+    std::printf("  %-10s %s\n", spec.limit_text, verdict.c_str());
+  }
+  std::printf("(verdicts are for the first column; the goals are the native build's)\n");
+
+  if (!json_path.empty()) {
+    std::ofstream json(json_path, std::ios::trunc);
+    char date[64];
+    const std::time_t now = std::time(nullptr);
+    std::strftime(date, sizeof date, "%Y-%m-%dT%H:%M:%SZ", std::gmtime(&now));
+    json << "{\n  \"build\": \"" << build << "\",\n  \"date\": \"" << date
+         << "\",\n  \"cores\": " << std::thread::hardware_concurrency() << ",\n  \"runs\": {";
+    for (size_t r = 0; r < runs.size(); ++r) {
+      json << (r ? "," : "") << "\n    \"" << runs[r].first << "\": {";
+      size_t k = 0;
+      for (const FigureSpec& spec : kFigures) {
+        const auto it = runs[r].second.find(spec.key);
+        if (it == runs[r].second.end()) continue;
+        json << (k++ ? "," : "") << "\n      \"" << spec.key << "\": " << JsonNumber(it->second);
+      }
+      json << "\n    }";
+    }
+    json << "\n  },\n  \"goals\": {";
+    size_t g = 0;
+    for (const FigureSpec& spec : kFigures) {
+      if (std::isnan(spec.limit)) continue;
+      json << (g++ ? "," : "") << "\n    \"" << spec.key << "\": \"" << spec.limit_text << "\"";
+    }
+    json << "\n  }\n}\n";
+    std::printf("figures written to %s\n", json_path.c_str());
+  }
+  return misses;
+}
+
+Figures Measure(const std::string& library, bool quick) {
+  remote_host::ModuleLibrary module_library;
+  std::string error;
+  if (!module_library.Load(library, &error)) {
+    std::fprintf(stderr, "pyx-bench: %s\n", error.c_str());
+    std::exit(1);
+  }
+  Figures figures;
+  Runner(module_library.factory(), quick ? kQuick : kFull).Run(&figures);
+  std::error_code ignored;
+  figures["library_kib"] = static_cast<double>(fs::file_size(library, ignored)) / 1024.0;
+#ifdef PYX_HAVE_GOOGLE_BENCHMARK
+  figures["decision_ns"] = DecisionNs(quick);
+#endif
+  return figures;
+}
+
+int Usage() {
+  std::fprintf(stderr,
+               "usage: pyx-bench --run OUT.tsv [--quick] [--dir DIR] [--library PATH]\n"
+               "       pyx-bench --report RESULTS.json [--build TEXT] RUN.tsv...\n"
+               "       pyx-bench --quick [--dir DIR] [--library PATH]\n");
+  return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string run_out, report_out, build = "unknown", dir, library;
+  std::vector<std::string> inputs;
+  bool quick = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    auto value = [&](std::string* out) {
+      if (i + 1 >= argc) return false;
+      *out = argv[++i];
+      return true;
+    };
+    if (arg == "--run") {
+      if (!value(&run_out)) return Usage();
+    } else if (arg == "--report") {
+      if (!value(&report_out)) return Usage();
+    } else if (arg == "--build") {
+      if (!value(&build)) return Usage();
+    } else if (arg == "--dir") {
+      if (!value(&dir)) return Usage();
+    } else if (arg == "--library") {
+      if (!value(&library)) return Usage();
+    } else if (arg == "--quick") {
+      quick = true;
+    } else if (!arg.empty() && arg[0] != '-') {
+      inputs.push_back(arg);
+    } else {
+      return Usage();
+    }
+  }
+
+  if (!report_out.empty()) {
+    std::vector<std::pair<std::string, Figures>> runs;
+    for (const std::string& path : inputs) {
+      std::string name = path;
+      Figures figures;
+      if (!ReadRun(path, &name, &figures)) {
+        std::fprintf(stderr, "pyx-bench: cannot read %s\n", path.c_str());
+        return 1;
+      }
+      runs.emplace_back(name, figures);
+    }
+    Report(report_out, build, runs);
+    return 0;
+  }
+  if (run_out.empty() && !quick) return Usage();
+
+  if (library.empty()) library = remote_host::DefaultModulePath(argv[0]);
+  std::error_code failed;
+  library = fs::absolute(library, failed).string();
+  if (!run_out.empty()) run_out = fs::absolute(run_out, failed).string();
+  const fs::path work = dir.empty() ? fs::temp_directory_path() / "pyx-bench" : fs::path(dir);
+  fs::create_directories(work, failed);
+  fs::current_path(work, failed);
+  if (failed) {
+    std::fprintf(stderr, "pyx-bench: cannot work in %s\n", work.string().c_str());
+    return 1;
+  }
+
+  const Figures figures = Measure(library, quick);
+  if (!run_out.empty()) {
+    std::ofstream out(run_out, std::ios::trunc);
+    out << "build\t" << bench::BuildName() << "\n";
+    for (const auto& [key, value] : figures) out << key << "\t" << JsonNumber(value) << "\n";
+    if (!out) {
+      std::fprintf(stderr, "pyx-bench: cannot write %s\n", run_out.c_str());
+      return 1;
+    }
+    return 0;
+  }
+  // --quick alone: a short run, shown at once; it passes when it ran.
+  Report("", build, {{bench::BuildName(), figures}});
+  const auto threads = figures.find("threads_per_object");
+  const bool one_thread = threads != figures.end() && std::fabs(threads->second - 1) < 0.01;
+  std::printf("%d passed, %d failed\n", one_thread ? 1 : 0, one_thread ? 0 : 1);
+  return one_thread ? 0 : 1;
+}
