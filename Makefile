@@ -1,5 +1,6 @@
 # Thin driver over CMake. `make test` is what CI runs.
 , := ,
+MAKEFLAGS += --no-print-directory
 BUILD_TYPE ?= RelWithDebInfo
 JOBS ?= $(shell nproc)
 SOURCES = $(shell git ls-files '*.cpp' '*.h' '*.c' 2>/dev/null)

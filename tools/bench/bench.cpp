@@ -397,13 +397,14 @@ bool ReadRun(const std::string& path, std::string* name, Figures* figures) {
   if (!in) return false;
   std::string line;
   while (std::getline(in, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
     std::istringstream fields(line);
     std::string key, value;
     if (!std::getline(fields, key, '\t') || !std::getline(fields, value)) continue;
     if (key == "build") {
       *name = value;
     } else {
-      (*figures)[key] = value == "nan" ? NAN : std::stod(value);
+      (*figures)[key] = value == "null" ? NAN : std::strtod(value.c_str(), nullptr);
     }
   }
   return true;
@@ -570,7 +571,7 @@ int main(int argc, char** argv) {
 
   const Figures figures = Measure(library, quick);
   if (!run_out.empty()) {
-    std::ofstream out(run_out, std::ios::trunc);
+    std::ofstream out(run_out, std::ios::binary | std::ios::trunc);
     out << "build\t" << bench::BuildName() << "\n";
     for (const auto& [key, value] : figures) out << key << "\t" << JsonNumber(value) << "\n";
     if (!out) {
