@@ -48,11 +48,15 @@ class Terminal {
       if (n > 0) screen_.append(buffer, static_cast<size_t>(n));
     }
   }
+  // The exit status, within 5 s. Once the program has closed the terminal,
+  // poll no longer waits, so the time is kept here.
   int Wait() {
     int status = -1;
-    for (int i = 0; i < 500; ++i) {
+    const auto deadline = std::chrono::steady_clock::now() + 5s;
+    while (std::chrono::steady_clock::now() < deadline) {
       Drain(10);
       if (waitpid(pid_, &status, WNOHANG) == pid_) return status;
+      std::this_thread::sleep_for(5ms);
     }
     kill(pid_, SIGKILL);
     waitpid(pid_, &status, 0);
@@ -99,7 +103,8 @@ TEST(RemoteHostInteractive, KeysInReportsOutQQuits) {
   terminal.Drain(1000);
   terminal.Type("q");
   const int status = terminal.Wait();
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << terminal.screen();
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status << "\n"
+                                                             << terminal.screen();
   EXPECT_TRUE(terminal.WaitFor("summary", 100ms)) << terminal.screen();
   EXPECT_EQ(terminal.Count("Key_ChannelUp      ChannelUp"), 1u) << terminal.screen();
   EXPECT_NE(terminal.screen().find("Tarvikon: Break event received. Bye!"), std::string::npos);
