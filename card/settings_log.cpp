@@ -29,13 +29,16 @@ void LoadSettings(ModuleSettings& settings) {
 }
 
 void LogMessage(const char* format, ...) {
-  FILE* log = std::fopen(kLogFileName, "a+t");
-  if (log == nullptr) return;
-  va_list args;
-  va_start(args, format);
-  platform::FormatToFile(log, format, args);
-  va_end(args);
-  std::fclose(log);
+  {
+    platform::LogWriteLock lock;
+    FILE* log = std::fopen(kLogFileName, "a+t");
+    if (log == nullptr) return;
+    va_list args;
+    va_start(args, format);
+    platform::FormatToFile(log, format, args);
+    va_end(args);
+    std::fclose(log);
+  }
   LoadSettings(Settings());
 }
 

@@ -96,6 +96,9 @@ HRESULT PYX_CALL RemoteModuleBase::Start(IKeySink* sink, IUnknown* device) {
     link->Drop();
     return E_UNEXPECTED;
   }
+  // The last touch of the object here: from now on the worker may call the
+  // host, and the host may call Stop or Release from inside that call.
+  link->started_.store(true, std::memory_order_release);
   return S_OK;
 }
 
@@ -104,9 +107,12 @@ HRESULT PYX_CALL RemoteModuleBase::Stop() {
   if (link == nullptr) return S_OK;
   link_ = nullptr;
   platform::SignalEvent(link->stop_);
-  if (worker_ && !platform::WaitForThreadEnd(worker_, stop_wait_ms_)) {
-    // The worker is late: it keeps what it shares with us and lets go of it
-    // when it ends, but it may not call the sink any more.
+  // Called from inside the sink, on the worker's own thread, there is nothing
+  // to wait for: the worker ends after the call returns. Otherwise a worker
+  // that outlives the wait is late. Either way it keeps what it shares with
+  // us and lets go of it when it ends, but it may not call the sink again.
+  if (worker_ &&
+      (platform::IsCurrentThread(worker_) || !platform::WaitForThreadEnd(worker_, stop_wait_ms_))) {
     link->CutOffSink();
   }
   worker_.reset();
@@ -118,6 +124,8 @@ void PYX_CALL RemoteModuleBase::Reserved() {}
 
 void RemoteModuleBase::WorkerMain(void* arg) {
   auto* link = static_cast<WorkerLink*>(arg);
+  // Start is a few instructions from done: it has created this thread.
+  while (!link->started_.load(std::memory_order_acquire)) platform::SleepMilliseconds(0);
   RemoteModuleBase* module = link->module_;
   module->Run(*link);
   link->Drop();

@@ -67,6 +67,10 @@ class WorkerLink : public NothrowAllocated {
   const int32_t count_;
   std::atomic<int> owners_{2};
   std::atomic<int> sink_state_{kSinkFree};
+  // Set by Start once it has stored the thread handle; the worker runs
+  // nothing of the object's before, so a Stop from inside OnKey finds the
+  // object whole.
+  std::atomic<bool> started_{false};
 };
 
 // Host-side contract: the host calls the six operations from one thread at a

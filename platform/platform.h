@@ -83,8 +83,22 @@ unique_thread StartThread(ThreadEntry entry, void* arg) noexcept;
 // has ended: entry(arg) has returned.
 bool WaitForThreadEnd(const unique_thread& thread, uint32_t timeout_ms) noexcept;
 
+// True when called on `thread` itself (from inside its entry).
+bool IsCurrentThread(const unique_thread& thread) noexcept;
+
 // Suspends the calling thread for `ms` milliseconds.
 void SleepMilliseconds(uint32_t ms) noexcept;
+
+// Held while the module writes one log message: the module's writes to its
+// log never overlap within the process (a Windows append seeks to the end
+// and then writes, so two at once can overwrite each other). Any thread.
+class LogWriteLock {
+ public:
+  LogWriteLock() noexcept;
+  ~LogWriteLock();
+  LogWriteLock(const LogWriteLock&) = delete;
+  LogWriteLock& operator=(const LogWriteLock&) = delete;
+};
 
 // vfprintf of the system's C runtime (msvcrt.dll's own on Windows, not a
 // statically linked replacement).

@@ -28,6 +28,8 @@ struct Event {
 struct Thread {
   ThreadEntry entry;
   void* arg;
+  pthread_t id;  // set by the thread itself before entry runs
+  std::atomic<bool> id_set{false};
   std::atomic<int> owners{2};
   std::mutex mutex;
   std::condition_variable ended_changed;
@@ -43,6 +45,8 @@ void DropThread(Thread* thread) {
 
 void* ThreadMain(void* arg) {
   auto* thread = static_cast<Thread*>(arg);
+  thread->id = pthread_self();
+  thread->id_set.store(true, std::memory_order_release);
   thread->entry(thread->arg);
   {
     std::lock_guard<std::mutex> lock(thread->mutex);
@@ -111,6 +115,20 @@ bool WaitForThreadEnd(const unique_thread& handle, uint32_t timeout_ms) noexcept
   return thread->ended_changed.wait_for(lock, std::chrono::milliseconds(timeout_ms),
                                         [thread] { return thread->ended; });
 }
+
+bool IsCurrentThread(const unique_thread& handle) noexcept {
+  if (!handle) return false;
+  auto* thread = static_cast<Thread*>(handle.get());
+  return thread->id_set.load(std::memory_order_acquire) &&
+         pthread_equal(thread->id, pthread_self());
+}
+
+namespace {
+pthread_mutex_t g_log_mutex = PTHREAD_MUTEX_INITIALIZER;
+}  // namespace
+
+LogWriteLock::LogWriteLock() noexcept { pthread_mutex_lock(&g_log_mutex); }
+LogWriteLock::~LogWriteLock() { pthread_mutex_unlock(&g_log_mutex); }
 
 void SleepMilliseconds(uint32_t ms) noexcept {
   timespec left{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};

@@ -70,6 +70,17 @@ bool WaitForThreadEnd(const unique_thread& thread, uint32_t timeout_ms) noexcept
   return thread && WaitForSingleObject(thread.get(), timeout_ms) == WAIT_OBJECT_0;
 }
 
+bool IsCurrentThread(const unique_thread& thread) noexcept {
+  return thread && GetThreadId(thread.get()) == GetCurrentThreadId();
+}
+
+namespace {
+SRWLOCK g_log_lock = SRWLOCK_INIT;
+}  // namespace
+
+LogWriteLock::LogWriteLock() noexcept { AcquireSRWLockExclusive(&g_log_lock); }
+LogWriteLock::~LogWriteLock() { ReleaseSRWLockExclusive(&g_log_lock); }
+
 void SleepMilliseconds(uint32_t ms) noexcept { Sleep(ms); }
 
 int FormatToFile(std::FILE* file, const char* format, va_list args) noexcept {
