@@ -135,6 +135,21 @@ TEST_F(CardModule, ADeviceWithoutRegisterAccessEndsTheWorkerSilently) {
   }
 }
 
+TEST_F(CardModule, ReadsThatFailReadAsZeroWhichIsKeyRecordDown) {
+  FakeSink sink;
+  FakeDevice device;
+  device.registers.fail_reads = true;
+  device.registers.data = 0x4000;
+  IRemoteModule* module = GetInterfacePtr();
+  ASSERT_EQ(module->Start(&sink, &device), S_OK);
+  ASSERT_TRUE(sink.WaitForReports(1));
+  module->Release();
+  EXPECT_EQ(sink.reports()[0].name, "Key_Record");
+  const auto accesses = device.registers.accesses();
+  ASSERT_GE(accesses.size(), 2u);
+  EXPECT_EQ(accesses[1].value, 0x00008000u);  // the enable register read as 0
+}
+
 TEST_F(CardModule, StopDuringTheFirstDelayEndsTheWorkerOnlyAfterIt) {
   ResetSettings(300, 20);
   FakeSink sink;

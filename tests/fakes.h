@@ -110,6 +110,10 @@ class FakeRegisters final : public IRegisterAccess {
   ULONG PYX_CALL Release() override { return count_.Drop(); }
   HRESULT PYX_CALL Placeholder() override { return E_UNEXPECTED; }
   HRESULT PYX_CALL ReadRegister(uint32_t offset, uint32_t* value) override {
+    if (fail_reads) {
+      Record({'R', offset, 0});
+      return E_UNEXPECTED;  // and leaves *value alone
+    }
     const uint32_t v = offset == 0x200 ? data.load() : enable.load();
     *value = v;
     Record({'R', offset, v});
@@ -133,6 +137,7 @@ class FakeRegisters final : public IRegisterAccess {
 
   std::atomic<uint32_t> enable{0};
   std::atomic<uint32_t> data{0x4000};  // no key down
+  std::atomic<bool> fail_reads{false};
 
  private:
   void Record(const RegisterAccess& access) {

@@ -31,7 +31,8 @@ TEST_F(IniFile, MissingUnreadableOrOddFilesGiveTheDefault) {
   std::filesystem::create_directory("pyx.ini");
   EXPECT_EQ(Read(), 77);
   ASSERT_EQ(mkfifo("fifo.ini", 0600), 0);
-  EXPECT_EQ(Read("fifo.ini"), 77);  // and returns at once: no writer needed
+  EXPECT_EQ(Read("fifo.ini"), 77);   // and returns at once: no writer needed
+  EXPECT_EQ(Read("/dev/zero"), 77);  // endless
 }
 
 TEST_F(IniFile, AFileOverTheBoundIsNotRead) {

@@ -44,6 +44,23 @@ TEST(DecidePoll, TakesTheDelaysItIsGiven) {
   EXPECT_EQ(DecidePoll(1, NoKey(1), 0, 7).sleep_ms, 20u);
 }
 
+TEST(DecidePoll, AnyDataRegisterValueGivesASaneDecision) {
+  // Every pattern of the low 16 bits, with the high bits walked through too.
+  for (uint32_t high = 0; high < 0x10000; high += 0x1111) {
+    for (uint32_t low = 0; low < 0x10000; ++low) {
+      const uint32_t data = (high << 16) | low;
+      const int32_t code = static_cast<int32_t>((data >> 8) & 0x3F);
+      for (int32_t last : {-1, 0, code, 63}) {
+        const PollDecision d = DecidePoll(last, data, 1000, 500);
+        const bool down = (data & 0x4000) == 0;
+        ASSERT_EQ(d.report, down) << std::hex << data;
+        ASSERT_TRUE(d.last == -1 || d.last == code) << std::hex << data;
+        ASSERT_TRUE(d.sleep_ms == (down ? (last == code ? 500u : 1000u) : 20u)) << std::hex << data;
+      }
+    }
+  }
+}
+
 TEST(PinDirections, MakesPins8To14InputsAndPin15AnOutput) {
   EXPECT_EQ(PinDirections(0xFFFFFFFFu), 0x00FF80FFu);
   EXPECT_EQ(PinDirections(0u), 0x00008000u);

@@ -326,3 +326,65 @@ TEST_F(LateWorker, ASinkCallInProgressFinishesButNoneFollows) {
 
 }  // namespace
 }  // namespace pyx
+
+namespace pyx {
+namespace {
+
+// A host that ends everything from inside OnKey, on the worker's own thread
+// (a Power key that shuts the application down).
+class ShutdownFromOnKey : public ::testing::Test {
+ protected:
+  void StartReporting(std::function<void(IRemoteModule*)> in_on_key) {
+    module_ = new (std::nothrow) ProbeModule(
+        [](WorkerLink& link) {
+          while (!link.StopRequested()) {
+            link.DispatchKey(7);
+            std::this_thread::sleep_for(1ms);
+          }
+          link.DispatchKey(7);  // cut off: never reaches the sink
+          return 0;
+        },
+        &destroyed_);
+    sink_.SetOnKey([this, in_on_key] {
+      if (calls_++ != 0) return;
+      const auto before = testing::Clock::now();
+      in_on_key(module_);
+      took_ = testing::Clock::now() - before;
+      returned_ = true;
+    });
+    ASSERT_EQ(module_->Start(&sink_, &device_), S_OK);
+  }
+
+  std::atomic<int> destroyed_{0};
+  std::atomic<int> calls_{0};
+  std::atomic<bool> returned_{false};
+  testing::Clock::duration took_{};
+  FakeSink sink_;
+  FakeDevice device_;
+  ProbeModule* module_ = nullptr;
+};
+
+TEST_F(ShutdownFromOnKey, StopReturnsAtOnceAndTheWorkerEndsAfterTheCall) {
+  StartReporting([](IRemoteModule* module) { EXPECT_EQ(module->Stop(), S_OK); });
+  ASSERT_TRUE(WaitUntil([&] { return returned_.load(); }));
+  EXPECT_LT(took_, 1s);
+  ASSERT_TRUE(WaitUntil([&] { return device_.refs() == 1 && sink_.refs() == 1; }));
+  EXPECT_EQ(sink_.reports().size(), 1u);
+  EXPECT_EQ(module_->Release(), 0u);
+  EXPECT_EQ(destroyed_, 1);
+}
+
+TEST_F(ShutdownFromOnKey, FinalReleaseFreesTheObjectOnlyOnceTheWorkerIsOut) {
+  StartReporting([this](IRemoteModule* module) {
+    EXPECT_EQ(module->Release(), 0u);
+    EXPECT_EQ(destroyed_, 0);  // the worker is still inside it
+  });
+  ASSERT_TRUE(WaitUntil([&] { return destroyed_ == 1; }));
+  EXPECT_LT(took_, 1s);
+  EXPECT_EQ(device_.refs(), 1u);
+  EXPECT_EQ(sink_.refs(), 1u);
+  EXPECT_EQ(sink_.reports().size(), 1u);
+}
+
+}  // namespace
+}  // namespace pyx

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <thread>
+#include <vector>
 
 #include "card/card_remote.h"
 #include "tests/temp_dir.h"
@@ -97,6 +99,58 @@ TEST_F(LogAndSettings, AnUnopenableLogDropsTheMessageAndLeavesTheIniUnread) {
   module->Release();
   EXPECT_EQ(Settings().FirstDelay(), 1000);
   EXPECT_TRUE(std::filesystem::is_empty("PYXRemote.log"));
+}
+
+}  // namespace
+}  // namespace pyx
+
+namespace pyx {
+namespace {
+
+class ConcurrentLog : public testing::InTempDir {};
+
+// Objects created on one thread while others write; every line whole.
+TEST_F(ConcurrentLog, SixteenWritersLoseNoLineAndTearNone) {
+  constexpr int kWriters = 16, kLines = 200;
+  std::vector<std::thread> writers;
+  for (int w = 0; w < kWriters; ++w) {
+    writers.emplace_back([w] {
+      for (int i = 0; i < kLines; ++i) {
+        LogMessage("writer %02d line %03d: the quick brown fox jumps over the lazy dog\n", w, i);
+      }
+    });
+  }
+  for (int i = 0; i < 20; ++i) {
+    IRemoteModule* module = GetInterfacePtr();
+    if (module) module->Release();
+  }
+  for (auto& writer : writers) writer.join();
+
+  const std::string log = Log();
+  std::vector<int> seen(kWriters * kLines, 0);
+  int constructions = 0, other = 0;
+  size_t start = 0;
+  const std::string eol = testing::kEol;
+  for (size_t end; (end = log.find(eol, start)) != std::string::npos; start = end + eol.size()) {
+    const std::string line = log.substr(start, end - start);
+    int w = -1, i = -1;
+    char tail[80] = {};
+    if (std::sscanf(line.c_str(), "writer %2d line %3d: %79[^\n]", &w, &i, tail) == 3 &&
+        std::string(tail) == "the quick brown fox jumps over the lazy dog" && w >= 0 &&
+        w < kWriters && i >= 0 && i < kLines) {
+      ++seen[static_cast<size_t>(w * kLines + i)];
+    } else if (line.rfind("> ", 0) == 0) {
+      ++constructions;
+    } else {
+      ++other;
+      ADD_FAILURE() << "torn line: " << line;
+    }
+  }
+  EXPECT_EQ(start, log.size()) << "the log ends inside a line";
+  for (size_t k = 0; k < seen.size(); ++k) ASSERT_EQ(seen[k], 1) << "line " << k;
+  EXPECT_EQ(constructions, 60);
+  EXPECT_EQ(other, 0);
+  std::printf("%zu writer lines and %d construction lines counted\n", seen.size(), constructions);
 }
 
 }  // namespace

@@ -1,0 +1,135 @@
+// Sixteen objects at once, each with its own device and sink, started,
+// stopped and released in random order from one host thread: afterwards no
+// thread, handle or reference is left over.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <memory>
+#include <random>
+
+#include "card/card_remote.h"
+#include "tests/fakes.h"
+#include "tests/temp_dir.h"
+
+#ifdef _WIN32
+#include <windows.h>
+// windows.h first
+#include <tlhelp32.h>
+#else
+#include <dirent.h>
+#endif
+
+namespace pyx {
+namespace {
+
+int CountEntries(const char* dir) {
+#ifdef _WIN32
+  (void)dir;
+  return -1;
+#else
+  DIR* d = opendir(dir);
+  if (d == nullptr) return -1;
+  int n = 0;
+  while (dirent* e = readdir(d)) n += e->d_name[0] != '.';
+  closedir(d);
+  return n;
+#endif
+}
+
+int ThreadCount() {
+#ifdef _WIN32
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+  THREADENTRY32 entry{};
+  entry.dwSize = sizeof entry;
+  int n = 0;
+  for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
+    n += entry.th32OwnerProcessID == GetCurrentProcessId();
+  }
+  CloseHandle(snapshot);
+  return n;
+#else
+  return CountEntries("/proc/self/task");
+#endif
+}
+
+int HandleCount() {
+#ifdef _WIN32
+  DWORD n = 0;
+  GetProcessHandleCount(GetCurrentProcess(), &n);
+  return static_cast<int>(n);
+#else
+  return CountEntries("/proc/self/fd");
+#endif
+}
+
+int Rounds() {
+  const char* rounds = std::getenv("PYX_STRESS_ROUNDS");
+  return rounds ? std::atoi(rounds) : 10000;
+}
+
+struct Slot {
+  testing::FakeDevice device;
+  testing::FakeSink sink;
+  IRemoteModule* module = nullptr;
+};
+
+class Stress : public testing::InTempDir {};
+
+TEST_F(Stress, SixteenObjectsInRandomOrderLeaveNothingBehind) {
+  ResetSettings(3, 2);  // keys held on some cards keep their sleeps short
+  const int threads_before = ThreadCount();
+  const int handles_before = HandleCount();
+  std::vector<std::unique_ptr<Slot>> slots;
+  for (int i = 0; i < 16; ++i) {
+    slots.push_back(std::make_unique<Slot>());
+    slots.back()->device.registers.data = (i % 4 == 3) ? 0x4000u : (30u << 8);
+  }
+
+  std::mt19937 random(20261208);
+  const int rounds = Rounds();
+  int starts = 0, stops = 0, releases = 0;
+  for (int round = 0; round < rounds; ++round) {
+    Slot& slot = *slots[random() % slots.size()];
+    switch (random() % 4) {
+      case 0:
+      case 1:  // start, or start again on a started object
+        if (slot.module == nullptr) slot.module = GetInterfacePtr();
+        ASSERT_NE(slot.module, nullptr);
+        ASSERT_EQ(slot.module->Start(&slot.sink, &slot.device), S_OK);
+        ++starts;
+        break;
+      case 2:
+        if (slot.module) {
+          ASSERT_EQ(slot.module->Stop(), S_OK);
+        }
+        ++stops;
+        break;
+      case 3:
+        if (slot.module) {
+          ASSERT_EQ(slot.module->Release(), 0u);
+        }
+        slot.module = nullptr;
+        ++releases;
+        break;
+    }
+  }
+  for (auto& slot : slots) {
+    if (slot->module) {
+      EXPECT_EQ(slot->module->Release(), 0u);
+    }
+  }
+  for (auto& slot : slots) {
+    EXPECT_EQ(slot->device.refs(), 1u);
+    EXPECT_EQ(slot->device.registers.refs(), 1u);
+    EXPECT_EQ(slot->sink.refs(), 1u);
+  }
+  // Workers are gone once Stop has seen them end; give the threads a moment
+  // to leave the kernel's list.
+  EXPECT_TRUE(testing::WaitUntil([&] { return ThreadCount() <= threads_before; }))
+      << ThreadCount() << " threads, " << threads_before << " before";
+  EXPECT_LE(HandleCount(), handles_before);
+  std::printf("%d rounds: %d starts, %d stops, %d releases\n", rounds, starts, stops, releases);
+}
+
+}  // namespace
+}  // namespace pyx
