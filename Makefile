@@ -1,4 +1,5 @@
 # Thin driver over CMake. `make test` is what CI runs.
+SHELL := /bin/bash
 , := ,
 MAKEFLAGS += --no-print-directory
 BUILD_TYPE ?= RelWithDebInfo
@@ -9,7 +10,7 @@ configure = cmake -S . -B $(1) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) $(2) >/dev/null
 build = cmake --build $(1) -j$(JOBS)
 run_tests = cd $(1) && ctest --output-on-failure
 
-.PHONY: all native dll bench test test-native test-tsan test-asan test-windows demo format \
+.PHONY: all native dll bench fuzz test-fuzz test test-native test-tsan test-asan test-windows demo format \
 	format-check packages packages-windows clean
 
 all: native
@@ -32,7 +33,7 @@ dll: packages-windows
 	@$(call configure,build/windows,-DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=MinSizeRel)
 	@$(call build,build/windows)
 
-test: format-check test-native test-tsan test-asan test-windows
+test: format-check test-native test-tsan test-asan test-windows test-fuzz
 
 test-native: native
 	@echo "== native tests"
@@ -71,6 +72,22 @@ bench: packages-windows
 	@build/native/pyx-bench --report build/bench/results.json \
 	  --build "$$(git rev-parse --short HEAD 2>/dev/null || echo unknown), $(BUILD_TYPE) native, MinSizeRel DLL" \
 	  build/bench/native.tsv build/bench/wine.tsv
+
+# The INI reader under libFuzzer: make fuzz FUZZ_SECONDS=600. New inputs go
+# to build/fuzz/corpus; the seeds in tests/fuzz/corpus are read, not written.
+FUZZ_SECONDS ?= 600
+fuzz:
+	@scripts/ensure-packages.sh fuzz
+	@CC=clang CXX=clang++ $(call configure,build/fuzz,-DPYX_FUZZ=ON -DPYX_BUILD_TESTS=OFF)
+	@cmake --build build/fuzz -j$(JOBS) --target ini_fuzz
+	@mkdir -p build/fuzz/corpus
+	@echo "== fuzzing the INI reader for $(FUZZ_SECONDS) s"
+	@build/fuzz/ini_fuzz -max_total_time=$(FUZZ_SECONDS) -max_len=8192 -print_final_stats=1 \
+	  build/fuzz/corpus tests/fuzz/corpus 2>&1 | grep -E '^(#[0-9]+.*DONE|Done|stat::number_of_executed_units|stat::peak_rss)|ERROR|SUMMARY|crash' ; \
+	  exit $${PIPESTATUS[0]}
+
+test-fuzz:
+	@$(MAKE) fuzz FUZZ_SECONDS=30
 
 # The module in remote-host with a simulated card, on a built-in script, in
 # a fresh folder (where it reads no pyx.ini and writes its log).

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs, from Debian's archive, whatever the build needs and this machine
-# lacks. Usage: ensure-packages.sh GROUP...   (groups: native, windows)
+# lacks. Usage: ensure-packages.sh GROUP...   (groups: native, windows, fuzz)
 set -euo pipefail
 
 missing=()
@@ -27,6 +27,11 @@ for group in "$@"; do
       need_command i686-w64-mingw32-gcc-posix gcc-mingw-w64-i686
       need_command wine wine
       need_package wine32:i386
+      ;;
+    fuzz)
+      # clang with libFuzzer and its sanitizer runtimes.
+      need_command clang++ clang
+      need_package libclang-rt-dev
       ;;
     *)
       echo "ensure-packages: unknown group '$group'" >&2
