@@ -22,19 +22,16 @@
 namespace pyx {
 namespace {
 
+#ifndef _WIN32
 int CountEntries(const char* dir) {
-#ifdef _WIN32
-  (void)dir;
-  return -1;
-#else
   DIR* d = opendir(dir);
   if (d == nullptr) return -1;
   int n = 0;
   while (dirent* e = readdir(d)) n += e->d_name[0] != '.';
   closedir(d);
   return n;
-#endif
 }
+#endif
 
 int ThreadCount() {
 #ifdef _WIN32

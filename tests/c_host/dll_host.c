@@ -134,10 +134,17 @@ typedef struct Report {
   double at_ms;
 } Report;
 
+/* What the sink does inside its first OnKey. */
+enum OnKeyAction { kNothing, kStopModule, kReleaseModule, kBlock6s };
+
 typedef struct Sink {
   IKeySink iface;
   LONG refs;
   int wrong_self;
+  enum OnKeyAction action;
+  IRemoteModule* module;     /* for kStopModule and kReleaseModule */
+  volatile LONG action_done; /* 1 once the action has returned */
+  double action_ms;          /* how long it took */
   volatile LONG count;
   Report reports[MAX_REPORTS];
 } Sink;
@@ -167,6 +174,24 @@ static HRESULT PYX_CALL SinkOnKey(IKeySink* self, const char* name, const char* 
     InterlockedIncrement(&g_sink.count);
   }
   LeaveCriticalSection(&g_lock);
+  if (g_sink.action != kNothing && g_sink.count == 1) {
+    double began = NowMs();
+    switch (g_sink.action) {
+      case kStopModule:
+        g_sink.module->lpVtbl->Stop(g_sink.module);
+        break;
+      case kReleaseModule:
+        g_sink.module->lpVtbl->Release(g_sink.module);
+        break;
+      case kBlock6s:
+        Sleep(6000);
+        break;
+      default:
+        break;
+    }
+    g_sink.action_ms = NowMs() - began;
+    InterlockedExchange(&g_sink.action_done, 1);
+  }
   return S_OK;
 }
 static const IKeySinkVtbl kSinkVtbl = {SinkQueryInterface, SinkAddRef, SinkRelease, SinkOnKey};
@@ -371,6 +396,61 @@ static void CheckRefusingDevice(PFN_GetInterfacePtr factory) {
   CHECK(strstr(log, "Bye") == NULL, "no farewell without register access");
 }
 
+/* The host stops, or lets go of, the module from inside OnKey, on the
+ * module's own thread: neither may wait for that thread. */
+static void CheckShutdownFromOnKey(PFN_GetInterfacePtr factory) {
+  enum OnKeyAction actions[2] = {kStopModule, kReleaseModule};
+  int i;
+  WriteText("pyx.ini", "[PYXRemote]\r\nKeyFirstDelay=50\r\nKeyRepeatDelay=50\r\n");
+  for (i = 0; i < 2; ++i) {
+    IRemoteModule* module;
+    ResetHostObjects();
+    g_regs.data = 30 << 8;
+    module = Create(factory);
+    if (!module) return;
+    g_sink.action = actions[i];
+    g_sink.module = module;
+    CHECK(module->lpVtbl->Start(module, &g_sink.iface, &g_device.iface) == S_OK, "start");
+    CHECK(WaitFor(&g_sink.action_done, 1, 3000), "OnKey returned");
+    CHECK(g_sink.action_ms < 1000, "%s from OnKey took %.0f ms", i == 0 ? "Stop" : "Release",
+          g_sink.action_ms);
+    CHECK(WaitFor(&g_device.refs, 1, 3000) && WaitFor(&g_sink.refs, 1, 3000) &&
+              WaitFor(&g_regs.refs, 1, 3000),
+          "references given back: device %ld, sink %ld, registers %ld", g_device.refs, g_sink.refs,
+          g_regs.refs);
+    Sleep(150);
+    CHECK(g_sink.count == 1, "no report after the shutdown: %ld", g_sink.count);
+    if (i == 0) CHECK(module->lpVtbl->Release(module) == 0, "last release");
+  }
+}
+
+/* A sink that blocks for 6 s: Stop gives up after its 5 s, the sink is never
+ * called again, and the worker gives everything back once the call returns. */
+static void CheckBlockingSink(PFN_GetInterfacePtr factory) {
+  IRemoteModule* module;
+  double began, took;
+  WriteText("pyx.ini", "[PYXRemote]\r\nKeyFirstDelay=50\r\nKeyRepeatDelay=50\r\n");
+  ResetHostObjects();
+  g_regs.data = 30 << 8;
+  g_sink.action = kBlock6s;
+  module = Create(factory);
+  if (!module) return;
+  CHECK(module->lpVtbl->Start(module, &g_sink.iface, &g_device.iface) == S_OK, "start");
+  CHECK(WaitFor(&g_sink.count, 1, 2000), "first report");
+  began = NowMs();
+  CHECK(module->lpVtbl->Stop(module) == S_OK, "stop");
+  took = NowMs() - began;
+  CHECK(took >= 4900 && took < 5600, "stop gave up after %.0f ms", took);
+  CHECK(g_sink.action_done == 0, "OnKey still blocked when Stop returned");
+  CHECK(module->lpVtbl->Release(module) == 0, "last release while OnKey blocks");
+  CHECK(WaitFor(&g_sink.action_done, 1, 3000), "OnKey returned");
+  CHECK(WaitFor(&g_device.refs, 1, 3000) && WaitFor(&g_sink.refs, 1, 3000) &&
+            WaitFor(&g_regs.refs, 1, 3000),
+        "references given back after the blocked call");
+  Sleep(150);
+  CHECK(g_sink.count == 1, "no report after Stop returned: %ld", g_sink.count);
+}
+
 /* A key delay past Stop's 5 s wait: Stop gives up, the host unloads the
  * library, and the late worker still ends cleanly, giving everything back. */
 static void CheckLateWorker(HMODULE library, PFN_GetInterfacePtr factory, const char* path) {
@@ -449,6 +529,8 @@ int main(int argc, char** argv) {
   CheckRun(factory);
   CheckIniAndNoSink(factory);
   CheckRefusingDevice(factory);
+  CheckShutdownFromOnKey(factory);
+  CheckBlockingSink(factory);
   CheckLateWorker(library, factory, argv[1]);
 
 done:
