@@ -360,7 +360,7 @@ double DecisionNs(bool quick) {
 
 // ---- report --------------------------------------------------------------
 
-struct FigureSpec {
+struct FigureDef {
   const char* key;
   const char* label;
   const char* limit_text;  // the goal or the floor, as shown
@@ -368,7 +368,7 @@ struct FigureSpec {
   bool at_least;           // the figure should be at least the limit
 };
 
-const FigureSpec kFigures[] = {
+const FigureDef kFigures[] = {
     {"idle_cpu_ms_per_s", "idle CPU, module (ms per s)", "floor", NAN, false},
     {"idle_floor_cpu_ms_per_s", "idle CPU, bare poll thread (ms per s)", "", NAN, false},
     {"idle_cpu_ratio", "idle CPU, module / floor", "<= 1.1", 1.1, false},
@@ -436,22 +436,22 @@ int Report(const std::string& json_path, const std::string& build,
   for (const auto& run : runs) std::printf(" %10s", run.first.c_str());
   std::printf("  %-10s %s\n", "goal", "verdict");
   int misses = 0;
-  for (const FigureSpec& spec : kFigures) {
-    std::printf("%-44s", spec.label);
+  for (const FigureDef& def : kFigures) {
+    std::printf("%-44s", def.label);
     for (const auto& run : runs) {
-      const auto it = run.second.find(spec.key);
+      const auto it = run.second.find(def.key);
       std::printf(" %10s", it == run.second.end() ? "-" : Number(it->second).c_str());
     }
     std::string verdict;
-    if (!std::isnan(spec.limit) && !runs.empty()) {
-      const auto it = runs[0].second.find(spec.key);
+    if (!std::isnan(def.limit) && !runs.empty()) {
+      const auto it = runs[0].second.find(def.key);
       if (it != runs[0].second.end() && !std::isnan(it->second)) {
-        const bool met = spec.at_least ? it->second >= spec.limit : it->second <= spec.limit;
+        const bool met = def.at_least ? it->second >= def.limit : it->second <= def.limit;
         misses += met ? 0 : 1;
-        verdict = (met ? "met, " : "MISSED, ") + Number(it->second / spec.limit) + "x of goal";
+        verdict = (met ? "met, " : "MISSED, ") + Number(it->second / def.limit) + "x of goal";
       }
     }
-    std::printf("  %-10s %s\n", spec.limit_text, verdict.c_str());
+    std::printf("  %-10s %s\n", def.limit_text, verdict.c_str());
   }
   std::printf("(verdicts are for the first column; the goals are the native build's)\n");
 
@@ -465,18 +465,18 @@ int Report(const std::string& json_path, const std::string& build,
     for (size_t r = 0; r < runs.size(); ++r) {
       json << (r ? "," : "") << "\n    \"" << runs[r].first << "\": {";
       size_t k = 0;
-      for (const FigureSpec& spec : kFigures) {
-        const auto it = runs[r].second.find(spec.key);
+      for (const FigureDef& def : kFigures) {
+        const auto it = runs[r].second.find(def.key);
         if (it == runs[r].second.end()) continue;
-        json << (k++ ? "," : "") << "\n      \"" << spec.key << "\": " << JsonNumber(it->second);
+        json << (k++ ? "," : "") << "\n      \"" << def.key << "\": " << JsonNumber(it->second);
       }
       json << "\n    }";
     }
     json << "\n  },\n  \"goals\": {";
     size_t g = 0;
-    for (const FigureSpec& spec : kFigures) {
-      if (std::isnan(spec.limit)) continue;
-      json << (g++ ? "," : "") << "\n    \"" << spec.key << "\": \"" << spec.limit_text << "\"";
+    for (const FigureDef& def : kFigures) {
+      if (std::isnan(def.limit)) continue;
+      json << (g++ ? "," : "") << "\n    \"" << def.key << "\": \"" << def.limit_text << "\"";
     }
     json << "\n  }\n}\n";
     std::printf("figures written to %s\n", json_path.c_str());
