@@ -42,7 +42,6 @@ class SimCard {
 
   uint32_t data() const { return data_.load(); }
   uint64_t data_reads() const { return data_reads_.load(); }
-  uint32_t enable() const { return enable_.load(); }
   // References the module holds on the device and the registers.
   long references_held() const { return device_.refs - 1 + registers_.refs - 1; }
 

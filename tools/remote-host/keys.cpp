@@ -13,9 +13,7 @@ const std::vector<Key>& AllKeys() {
   return keys;
 }
 
-namespace {
-
-bool SameText(std::string_view a, std::string_view b) {
+bool SameTextIgnoringCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i) {
     if (std::tolower(static_cast<unsigned char>(a[i])) !=
@@ -26,16 +24,19 @@ bool SameText(std::string_view a, std::string_view b) {
   return true;
 }
 
+namespace {
+
 constexpr std::string_view kPrefix = "Key_";
 
 }  // namespace
 
 const Key* FindKeyByName(std::string_view name) {
-  if (name.size() > kPrefix.size() && SameText(name.substr(0, kPrefix.size()), kPrefix)) {
+  if (name.size() > kPrefix.size() &&
+      SameTextIgnoringCase(name.substr(0, kPrefix.size()), kPrefix)) {
     name.remove_prefix(kPrefix.size());
   }
   for (const Key& key : AllKeys()) {
-    if (SameText(std::string_view(key.name).substr(kPrefix.size()), name)) return &key;
+    if (SameTextIgnoringCase(std::string_view(key.name).substr(kPrefix.size()), name)) return &key;
   }
   return nullptr;
 }

@@ -26,6 +26,9 @@ const Key* FindKeyByName(std::string_view name);
 // it), or null when no row has it.
 const Key* KeyReportedFor(int32_t code);
 
+// Equal regardless of ASCII case.
+bool SameTextIgnoringCase(std::string_view a, std::string_view b);
+
 // The names a script may use, for messages: "TV/FM, CD, ...".
 std::string KnownKeyNames();
 

@@ -11,14 +11,6 @@ bool IsSeparator(char c) {
   return std::isspace(static_cast<unsigned char>(c)) || c == ',' || c == ';';
 }
 
-bool SameText(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) != b[i]) return false;
-  }
-  return true;
-}
-
 // A whole number of decimal digits no larger than `max`.
 bool ParseNumber(std::string_view text, uint32_t max, uint32_t* value) {
   if (text.empty() || text.size() > 10) return false;
@@ -53,19 +45,19 @@ std::string ParseStep(std::string_view word, Step* step) {
   };
   step->text = std::string(word);
 
-  if (SameText(parts[0], "clear")) {
+  if (SameTextIgnoringCase(parts[0], "clear")) {
     if (parts.size() != 1) return quoted + ": clear takes no value";
     step->kind = Step::kClear;
     return "";
   }
-  if (SameText(parts[0], "wait")) {
+  if (SameTextIgnoringCase(parts[0], "wait")) {
     if (parts.size() != 2) return quoted + ": expected wait:MILLISECONDS";
     step->kind = Step::kWait;
     return duration(parts[1], &step->ms);
   }
   step->kind = Step::kPress;
   step->ms = kDefaultHoldMs;
-  if (SameText(parts[0], "code")) {
+  if (SameTextIgnoringCase(parts[0], "code")) {
     if (parts.size() < 2 || parts.size() > 3)
       return quoted + ": expected code:N or code:N:MILLISECONDS";
     uint32_t code = 0;

@@ -50,7 +50,6 @@ class Session {
 
   double NowMs() const;
   const RunRecord& record() const { return record_; }  // after End
-  long references_held() const { return card_.references_held() + sink_.refs - 1; }
 
  private:
   struct Sink final : IKeySink {
