@@ -24,21 +24,6 @@ static_assert(0
               "every row of key_table.inc is in CardKeyTable");
 #undef PYX_KEY
 
-namespace {
-
-class WorkerSeam final : public PollSeam {
- public:
-  explicit WorkerSeam(WorkerLink& link) : link_(link) {}
-  bool StopRequested() override { return link_.StopRequested(); }
-  void Report(int32_t code) override { link_.DispatchKey(code); }
-  void Sleep(uint32_t ms) override { platform::SleepMilliseconds(ms); }
-
- private:
-  WorkerLink& link_;
-};
-
-}  // namespace
-
 CardRemoteModule::CardRemoteModule(uint32_t stop_wait_ms)
     : RemoteModuleBase(CardKeyTable, kCardKeyCount, stop_wait_ms) {
   LogMessage("> Initializing Tarvikon remote module.\n");
@@ -50,16 +35,15 @@ CardRemoteModule::CardRemoteModule(uint32_t stop_wait_ms)
 
 CardRemoteModule::~CardRemoteModule() = default;
 
-int32_t CardRemoteModule::Run(WorkerLink& link) {
+int32_t CardRemoteModule::Run(WorkerContext& worker) {
   IRegisterAccess* registers = nullptr;
   const HRESULT result =
-      link.Device()->QueryInterface(IID_IRegisterAccess, reinterpret_cast<void**>(&registers));
+      worker.QueryDevice(IID_IRegisterAccess, reinterpret_cast<void**>(&registers));
   if (FAILED(result)) return result;
   // A device that answers success with no interface has none to offer.
   if (registers == nullptr) return E_NOINTERFACE;
 
-  WorkerSeam seam(link);
-  PollUntilStopped(*registers, seam, Settings());
+  PollUntilStopped(*registers, worker, Settings());
   LogMessage("Tarvikon: Break event received. Bye!\n");
   return static_cast<int32_t>(registers->Release());
 }

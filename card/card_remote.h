@@ -18,10 +18,12 @@ class CardRemoteModule final : public RemoteModuleBase {
  public:
   // Writes the three start-up lines to the log, which loads the settings.
   explicit CardRemoteModule(uint32_t stop_wait_ms = kStopWaitMs);
+
+ private:
   ~CardRemoteModule() override;
 
   // Polls the card until stopped; on the worker thread.
-  int32_t Run(WorkerLink& link) override;
+  int32_t Run(WorkerContext& worker) override;
 };
 
 }  // namespace pyx

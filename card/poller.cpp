@@ -14,9 +14,10 @@ PollDecision DecidePoll(int32_t last, uint32_t data, int32_t first_delay_ms,
   return {code == last ? last : kNoKey, false, kIdlePollMs};
 }
 
-void PollUntilStopped(IRegisterAccess& registers, PollSeam& seam, const ModuleSettings& settings) {
+void PollUntilStopped(IRegisterAccess& registers, WorkerContext& worker,
+                      const ModuleSettings& settings) {
   int32_t last = kNoKey;
-  while (!seam.StopRequested()) {
+  while (!worker.StopRequested()) {
     uint32_t enable = 0;
     uint32_t data = 0;
     registers.ReadRegister(kPinEnableRegister, &enable);
@@ -25,8 +26,8 @@ void PollUntilStopped(IRegisterAccess& registers, PollSeam& seam, const ModuleSe
     // Settings are read each cycle, so a reload applies at the next key event.
     const PollDecision next = DecidePoll(last, data, settings.FirstDelay(), settings.RepeatDelay());
     last = next.last;
-    if (next.report) seam.Report(last);
-    seam.Sleep(next.sleep_ms);
+    if (next.report) worker.DispatchKey(last);
+    worker.Sleep(next.sleep_ms);
   }
 }
 

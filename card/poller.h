@@ -6,6 +6,7 @@
 
 #include "card/settings_log.h"
 #include "frame/host_interfaces.h"
+#include "frame/remote_module.h"
 
 namespace pyx {
 
@@ -36,21 +37,11 @@ struct PollDecision {
 PollDecision DecidePoll(int32_t last, uint32_t data, int32_t first_delay_ms,
                         int32_t repeat_delay_ms);
 
-// What the loop needs beside the registers; all calls on the worker thread.
-class PollSeam {
- public:
-  virtual bool StopRequested() = 0;
-  virtual void Report(int32_t code) = 0;
-  virtual void Sleep(uint32_t ms) = 0;
-
- protected:
-  ~PollSeam() = default;
-};
-
-// Polls until seam.StopRequested() is seen before a cycle. Each cycle
+// Polls until worker.StopRequested() is seen before a cycle. Each cycle
 // re-asserts the pin directions, reads the data, reports a key that is down
 // and sleeps. Register results are ignored; a read that leaves its variable
 // alone reads as 0.
-void PollUntilStopped(IRegisterAccess& registers, PollSeam& seam, const ModuleSettings& settings);
+void PollUntilStopped(IRegisterAccess& registers, WorkerContext& worker,
+                      const ModuleSettings& settings);
 
 }  // namespace pyx

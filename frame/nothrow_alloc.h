@@ -7,10 +7,13 @@
 #include <cstdlib>
 #include <new>
 
+#include "platform/platform.h"
+
 namespace pyx {
 
 struct NothrowAllocated {
   static void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    if (platform::FailureInjected(platform::Resource::kMemory)) return nullptr;
     return std::malloc(size);
   }
   static void operator delete(void* memory) noexcept { std::free(memory); }

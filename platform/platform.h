@@ -3,6 +3,7 @@
 // platform (platform_posix.cpp, platform_win32.cpp); the build picks one.
 #pragma once
 
+#include <atomic>
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
@@ -75,9 +76,14 @@ bool IsSignalled(const unique_event& event) noexcept;
 
 using ThreadEntry = void (*)(void* arg);
 
-// Starts entry(arg) on a new thread at once, on the platform's chosen stack
-// size. Invalid when no thread could be started; entry then never runs.
-unique_thread StartThread(ThreadEntry entry, void* arg) noexcept;
+// Creates a thread for entry(arg) that waits, before it runs entry, until
+// ResumeThread is called on it; the creator uses that gap to finish what the
+// thread must find done. Invalid when no thread could be created; entry then
+// never runs. A valid thread must be resumed once.
+unique_thread CreateSuspendedThread(ThreadEntry entry, void* arg) noexcept;
+
+// Lets a thread from CreateSuspendedThread run entry(arg).
+void ResumeThread(const unique_thread& thread) noexcept;
 
 // Waits at most timeout_ms milliseconds for the thread to end. True when it
 // has ended: entry(arg) has returned.
@@ -103,6 +109,25 @@ class LogWriteLock {
 // vfprintf of the system's C runtime (msvcrt.dll's own on Windows, not a
 // statically linked replacement).
 int FormatToFile(std::FILE* file, const char* format, va_list args) noexcept;
+
+// Test seam: each resource the module creates can be made to fail as the
+// system would fail it.
+enum class Resource { kMemory, kEvent, kThread };
+using FailureInjector = bool (*)(Resource resource);
+
+namespace detail {
+inline std::atomic<FailureInjector> g_failure_injector{nullptr};
+}  // namespace detail
+
+// While `fails` is set, it is asked before each creation of a resource, and
+// true makes that creation fail. Null ends it. Tests only.
+inline void InjectFailuresForTesting(FailureInjector fails) noexcept {
+  detail::g_failure_injector.store(fails, std::memory_order_relaxed);
+}
+inline bool FailureInjected(Resource resource) noexcept {
+  const FailureInjector fails = detail::g_failure_injector.load(std::memory_order_relaxed);
+  return fails != nullptr && fails(resource);
+}
 
 // The INI file the module reads, relative to the current directory at the
 // time of the call.

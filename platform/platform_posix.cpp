@@ -32,8 +32,9 @@ struct Thread {
   std::atomic<bool> id_set{false};
   std::atomic<int> owners{2};
   std::mutex mutex;
-  std::condition_variable ended_changed;
-  bool ended = false;  // guarded by mutex
+  std::condition_variable changed;
+  bool resumed = false;  // guarded by mutex
+  bool ended = false;    // guarded by mutex
 };
 
 void DropThread(Thread* thread) {
@@ -45,6 +46,10 @@ void DropThread(Thread* thread) {
 
 void* ThreadMain(void* arg) {
   auto* thread = static_cast<Thread*>(arg);
+  {
+    std::unique_lock<std::mutex> lock(thread->mutex);
+    thread->changed.wait(lock, [thread] { return thread->resumed; });
+  }
   thread->id = pthread_self();
   thread->id_set.store(true, std::memory_order_release);
   thread->entry(thread->arg);
@@ -52,7 +57,7 @@ void* ThreadMain(void* arg) {
     std::lock_guard<std::mutex> lock(thread->mutex);
     thread->ended = true;
   }
-  thread->ended_changed.notify_all();
+  thread->changed.notify_all();
   DropThread(thread);
   return nullptr;
 }
@@ -68,6 +73,7 @@ void EventTraits::Close(pointer event) noexcept {
 }
 
 unique_event CreateStopEvent() noexcept {
+  if (FailureInjected(Resource::kEvent)) return unique_event();
   void* memory = std::malloc(sizeof(Event));
   if (memory == nullptr) return unique_event();
   return unique_event(new (memory) Event);
@@ -85,7 +91,8 @@ void ThreadTraits::Close(pointer thread) noexcept { DropThread(static_cast<Threa
 
 // The thread gets the platform's default stack: a host's OnKey runs on it,
 // and a fixed small stack cannot grow here as it can on Windows.
-unique_thread StartThread(ThreadEntry entry, void* arg) noexcept {
+unique_thread CreateSuspendedThread(ThreadEntry entry, void* arg) noexcept {
+  if (FailureInjected(Resource::kThread)) return unique_thread();
   void* memory = std::malloc(sizeof(Thread));
   if (memory == nullptr) return unique_thread();
   auto* thread = new (memory) Thread;
@@ -108,12 +115,22 @@ unique_thread StartThread(ThreadEntry entry, void* arg) noexcept {
   return unique_thread(thread);
 }
 
+void ResumeThread(const unique_thread& handle) noexcept {
+  if (!handle) return;
+  auto* thread = static_cast<Thread*>(handle.get());
+  // Notified under the lock: once resumed, the thread may run, end and free
+  // `thread` (its handle closed from inside entry) as soon as we let go.
+  std::lock_guard<std::mutex> lock(thread->mutex);
+  thread->resumed = true;
+  thread->changed.notify_all();
+}
+
 bool WaitForThreadEnd(const unique_thread& handle, uint32_t timeout_ms) noexcept {
   if (!handle) return false;
   auto* thread = static_cast<Thread*>(handle.get());
   std::unique_lock<std::mutex> lock(thread->mutex);
-  return thread->ended_changed.wait_for(lock, std::chrono::milliseconds(timeout_ms),
-                                        [thread] { return thread->ended; });
+  return thread->changed.wait_for(lock, std::chrono::milliseconds(timeout_ms),
+                                  [thread] { return thread->ended; });
 }
 
 bool IsCurrentThread(const unique_thread& handle) noexcept {

@@ -35,6 +35,7 @@ const char kIniPath[] = ".\\pyx.ini";
 void EventTraits::Close(pointer event) noexcept { CloseHandle(event); }
 
 unique_event CreateStopEvent() noexcept {
+  if (FailureInjected(Resource::kEvent)) return unique_event();
   return unique_event(CreateEventA(nullptr, TRUE, FALSE, nullptr));
 }
 
@@ -46,32 +47,53 @@ bool IsSignalled(const unique_event& event) noexcept {
   return event && WaitForSingleObject(event.get(), 0) == WAIT_OBJECT_0;
 }
 
-void ThreadTraits::Close(pointer thread) noexcept { CloseHandle(thread); }
+// A thread handle with the thread's identifier, which IsCurrentThread
+// compares (GetThreadId needs a later Windows than the module supports).
+struct Thread {
+  HANDLE handle;
+  DWORD id;
+};
 
-unique_thread StartThread(ThreadEntry entry, void* arg) noexcept {
+void ThreadTraits::Close(pointer thread) noexcept {
+  CloseHandle(static_cast<Thread*>(thread)->handle);
+  std::free(thread);
+}
+
+unique_thread CreateSuspendedThread(ThreadEntry entry, void* arg) noexcept {
+  if (FailureInjected(Resource::kThread)) return unique_thread();
+  auto* thread = static_cast<Thread*>(std::malloc(sizeof(Thread)));
   auto* start = static_cast<ThreadStart*>(std::malloc(sizeof(ThreadStart)));
-  if (start == nullptr) return unique_thread();
-  start->entry = entry;
-  start->arg = arg;
-  if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+  if (thread == nullptr || start == nullptr ||
+      !GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
                           reinterpret_cast<LPCWSTR>(&ThreadMain), &start->self)) {
+    std::free(thread);
     std::free(start);
     return unique_thread();
   }
-  HANDLE thread = CreateThread(nullptr, kWorkerStackBytes, ThreadMain, start, 0, nullptr);
-  if (thread == nullptr) {
+  start->entry = entry;
+  start->arg = arg;
+  thread->handle =
+      CreateThread(nullptr, kWorkerStackBytes, ThreadMain, start, CREATE_SUSPENDED, &thread->id);
+  if (thread->handle == nullptr) {
     FreeLibrary(start->self);
     std::free(start);
+    std::free(thread);
+    return unique_thread();
   }
   return unique_thread(thread);
 }
 
+void ResumeThread(const unique_thread& thread) noexcept {
+  if (thread) ::ResumeThread(static_cast<Thread*>(thread.get())->handle);
+}
+
 bool WaitForThreadEnd(const unique_thread& thread, uint32_t timeout_ms) noexcept {
-  return thread && WaitForSingleObject(thread.get(), timeout_ms) == WAIT_OBJECT_0;
+  return thread && WaitForSingleObject(static_cast<Thread*>(thread.get())->handle, timeout_ms) ==
+                       WAIT_OBJECT_0;
 }
 
 bool IsCurrentThread(const unique_thread& thread) noexcept {
-  return thread && GetThreadId(thread.get()) == GetCurrentThreadId();
+  return thread && static_cast<Thread*>(thread.get())->id == GetCurrentThreadId();
 }
 
 namespace {

@@ -30,7 +30,8 @@ inline bool WaitUntil(const std::function<bool()>& done,
   return true;
 }
 
-// Reference counting shared by the fakes. Starts at 1: the test's own.
+// The registers' reference count, which the worker takes and gives back on
+// its own thread. Starts at 1: the test's own.
 class Counted {
  public:
   ULONG Add() { return ++refs_; }
@@ -39,6 +40,29 @@ class Counted {
 
  private:
   std::atomic<ULONG> refs_{1};
+};
+
+// The count of a host object that the module may touch only on the host's
+// calling thread: a plain integer, as such a host may keep it, so that
+// ThreadSanitizer reports any touch that is not ordered with the host's.
+// Each call records its thread. Starts at 1: the test's own.
+class HostCounted {
+ public:
+  ULONG Add() {
+    adders_.push_back(std::this_thread::get_id());
+    return ++refs_;
+  }
+  ULONG Drop() {
+    releasers_.push_back(std::this_thread::get_id());
+    return --refs_;
+  }
+  ULONG refs() const { return refs_; }
+  const std::vector<std::thread::id>& adders() const { return adders_; }
+  const std::vector<std::thread::id>& releasers() const { return releasers_; }
+
+ private:
+  ULONG refs_ = 1;
+  std::vector<std::thread::id> adders_, releasers_;
 };
 
 struct KeyReport {
@@ -74,6 +98,7 @@ class FakeSink final : public IKeySink {
   void SetOnKey(std::function<void()> hook) { on_key_ = std::move(hook); }
 
   ULONG refs() const { return count_.refs(); }
+  const HostCounted& counts() const { return count_; }
   std::vector<KeyReport> reports() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return reports_;
@@ -85,7 +110,7 @@ class FakeSink final : public IKeySink {
   }
 
  private:
-  Counted count_;
+  HostCounted count_;
   std::function<void()> on_key_;
   mutable std::mutex mutex_;
   std::condition_variable changed_;
@@ -171,6 +196,7 @@ class FakeDevice final : public IUnknown {
   ULONG PYX_CALL Release() override { return count_.Drop(); }
 
   ULONG refs() const { return count_.refs(); }
+  const HostCounted& counts() const { return count_; }
 
   FakeRegisters registers;
   std::atomic<bool> refuse{false};
@@ -178,7 +204,7 @@ class FakeDevice final : public IUnknown {
   std::atomic<int> queries{0};
 
  private:
-  Counted count_;
+  HostCounted count_;
 };
 
 }  // namespace pyx::testing

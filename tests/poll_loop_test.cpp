@@ -71,12 +71,16 @@ std::ostream& operator<<(std::ostream& out, const Seen& r) {
 
 // Clock, stop and reports. Stops at `end_ms`, or after `max_cycles` cycles
 // (zero delays make cycles that take no simulated time).
-class SimulatedWorker final : public PollSeam {
+class SimulatedWorker final : public WorkerContext {
  public:
   explicit SimulatedWorker(uint64_t end_ms, int max_cycles = 100000)
       : end_ms_(end_ms), max_cycles_(max_cycles) {}
+  HRESULT QueryDevice(REFIID, void** object) override {
+    *object = nullptr;
+    return E_NOINTERFACE;
+  }
   bool StopRequested() override { return now >= end_ms_ || cycles++ >= max_cycles_; }
-  void Report(int32_t code) override {
+  void DispatchKey(int32_t code) override {
     reports.push_back({now, code});
     if (on_report) on_report();
   }

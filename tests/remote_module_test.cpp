@@ -27,26 +27,29 @@ const KeyEntry kTable[] = {
 // destruction.
 class ProbeModule final : public RemoteModuleBase {
  public:
-  using Body = std::function<int32_t(WorkerLink&)>;
+  using Body = std::function<int32_t(WorkerContext&)>;
   ProbeModule(Body body, std::atomic<int>* destroyed, int32_t count = 3,
               uint32_t stop_wait_ms = kStopWaitMs)
       : RemoteModuleBase(kTable, count, stop_wait_ms),
         body_(std::move(body)),
         destroyed_(destroyed) {}
-  ~ProbeModule() override { ++*destroyed_; }
-  int32_t Run(WorkerLink& link) override {
+  int32_t Run(WorkerContext& link) override {
     ++runs;
-    return body_(link);
+    const int32_t result = body_(link);
+    ++ended;
+    return result;
   }
   std::atomic<int> runs{0};
+  std::atomic<int> ended{0};  // bodies that have returned
 
  private:
+  ~ProbeModule() override { ++*destroyed_; }
   Body body_;
   std::atomic<int>* destroyed_;
 };
 
 // Polls the stop event every millisecond until it is signalled.
-int32_t RunUntilStopped(WorkerLink& link) {
+int32_t RunUntilStopped(WorkerContext& link) {
   while (!link.StopRequested()) std::this_thread::sleep_for(1ms);
   return 0;
 }
@@ -92,6 +95,29 @@ TEST(RemoteModule, StartWithoutADeviceChangesNothing) {
   EXPECT_EQ(probe->Release(), 0u);
 }
 
+platform::Resource g_failing;
+
+TEST(RemoteModule, StartWithoutMemoryAnEventOrAThreadHoldsItsReferencesUntilStop) {
+  using platform::Resource;
+  for (Resource failing : {Resource::kMemory, Resource::kEvent, Resource::kThread}) {
+    std::atomic<int> destroyed{0};
+    auto* probe = new (std::nothrow) ProbeModule(RunUntilStopped, &destroyed);
+    FakeSink sink;
+    FakeDevice device;
+    g_failing = failing;
+    platform::InjectFailuresForTesting([](Resource r) { return r == g_failing; });
+    EXPECT_EQ(probe->Start(&sink, &device), E_UNEXPECTED);
+    platform::InjectFailuresForTesting(nullptr);
+    EXPECT_EQ(device.refs(), 2u);
+    EXPECT_EQ(sink.refs(), 2u);
+    EXPECT_EQ(probe->Stop(), S_OK);
+    EXPECT_EQ(device.refs(), 1u);
+    EXPECT_EQ(sink.refs(), 1u);
+    EXPECT_EQ(probe->runs, 0);
+    EXPECT_EQ(probe->Release(), 0u);
+  }
+}
+
 TEST(RemoteModule, StartHoldsDeviceAndSinkUntilStop) {
   std::atomic<int> destroyed{0};
   auto* probe = new (std::nothrow) ProbeModule(RunUntilStopped, &destroyed);
@@ -124,7 +150,7 @@ TEST(RemoteModule, StartOnAStartedObjectEndsTheFirstWorkerAndSwapsReferences) {
   std::atomic<int> destroyed{0};
   std::atomic<int> ended{0};
   auto* probe = new (std::nothrow) ProbeModule(
-      [&](WorkerLink& link) {
+      [&](WorkerContext& link) {
         RunUntilStopped(link);
         ++ended;
         return 0;
@@ -155,7 +181,7 @@ TEST(RemoteModule, FinalReleaseOfAStartedObjectEndsItsWorkerFirst) {
   FakeDevice device;
   // Released at once after Start: the worker still runs the subclass's Run
   // and sees the stop before the object goes.
-  IRemoteModule* module = NewProbe(&destroyed, [&](WorkerLink& link) {
+  IRemoteModule* module = NewProbe(&destroyed, [&](WorkerContext& link) {
     RunUntilStopped(link);
     whole_when_stopped = destroyed == 0;
     return 0;
@@ -172,7 +198,7 @@ TEST(RemoteModule, DispatchKeyReportsTheFirstRowWithTheCode) {
   std::atomic<int> destroyed{0};
   FakeSink sink;
   FakeDevice device;
-  IRemoteModule* module = NewProbe(&destroyed, [](WorkerLink& link) {
+  IRemoteModule* module = NewProbe(&destroyed, [](WorkerContext& link) {
     link.DispatchKey(7);
     link.DispatchKey(6);  // no row
     link.DispatchKey(5);
@@ -193,7 +219,7 @@ TEST(RemoteModule, DispatchKeyReportsTheFirstRowWithTheCode) {
 TEST(RemoteModule, NoSinkOrAnEmptyTableReportsNothing) {
   std::atomic<int> destroyed{0};
   std::atomic<int> dispatched{0};
-  auto dispatch_all = [&](WorkerLink& link) {
+  auto dispatch_all = [&](WorkerContext& link) {
     for (int32_t code = -1; code < 300; ++code) link.DispatchKey(code);
     ++dispatched;
     return RunUntilStopped(link);
@@ -217,7 +243,7 @@ TEST(RemoteModule, WorkerEndingOnItsOwnLeavesStopNothingToWaitFor) {
   std::atomic<int> destroyed{0};
   FakeSink sink;
   FakeDevice device;
-  IRemoteModule* module = NewProbe(&destroyed, [](WorkerLink&) { return -1; });
+  IRemoteModule* module = NewProbe(&destroyed, [](WorkerContext&) { return -1; });
   ASSERT_EQ(module->Start(&sink, &device), S_OK);
   std::this_thread::sleep_for(20ms);
   EXPECT_EQ(device.refs(), 2u);  // held until Stop, worker or not
@@ -229,16 +255,17 @@ TEST(RemoteModule, WorkerEndingOnItsOwnLeavesStopNothingToWaitFor) {
   module->Release();
 }
 
-// A worker that goes on after Stop's wait: it may not call the sink once
-// Stop has returned, and what it holds it gives back when it ends, even
-// after the object's last reference is gone.
+// A worker that goes on after Stop's wait: Stop still gives back device and
+// sink on its own thread, and the worker calls neither once Stop has
+// returned. The worker's end is seen through `ended`, an atomic, so reading
+// the plain counts after it is ordered.
 class LateWorker : public ::testing::Test {
  protected:
   static constexpr uint32_t kWaitMs = 30;
 
-  void StartLate(std::function<void(WorkerLink&)> after_stop) {
+  void StartLate(std::function<void(WorkerContext&)> after_stop) {
     module_ = new (std::nothrow) ProbeModule(
-        [this, after_stop](WorkerLink& link) {
+        [this, after_stop](WorkerContext& link) {
           RunUntilStopped(link);
           std::unique_lock<std::mutex> lock(gate_mutex_);
           gate_changed_.wait(lock, [this] { return gate_open_; });
@@ -256,6 +283,13 @@ class LateWorker : public ::testing::Test {
     }
     gate_changed_.notify_all();
   }
+  // Every release so far was made on this thread.
+  bool ReleasedHereOnly(const testing::HostCounted& counts) {
+    for (auto id : counts.releasers()) {
+      if (id != std::this_thread::get_id()) return false;
+    }
+    return !counts.releasers().empty();
+  }
 
   std::atomic<int> destroyed_{0};
   FakeSink sink_;
@@ -266,47 +300,60 @@ class LateWorker : public ::testing::Test {
   bool gate_open_ = false;
 };
 
-TEST_F(LateWorker, IsCutOffFromTheSinkAndGivesBackItsReferencesWhenItEnds) {
-  StartLate([](WorkerLink& link) { link.DispatchKey(7); });
+TEST_F(LateWorker, StopReleasesDeviceAndSinkOnItsThreadAndCutsTheWorkerOff) {
+  std::atomic<HRESULT> late_query{S_OK};
+  StartLate([&](WorkerContext& link) {
+    link.DispatchKey(7);
+    void* registers = nullptr;
+    late_query = link.QueryDevice(IID_IRegisterAccess, &registers);
+  });
   const auto before = testing::Clock::now();
   EXPECT_EQ(module_->Stop(), S_OK);
   EXPECT_LT(testing::Clock::now() - before, 2s);
-  EXPECT_EQ(device_.refs(), 2u);  // still the worker's
-  EXPECT_EQ(sink_.refs(), 2u);
+  EXPECT_EQ(device_.refs(), 1u);
+  EXPECT_EQ(sink_.refs(), 1u);
+  EXPECT_TRUE(ReleasedHereOnly(device_.counts()));
+  EXPECT_TRUE(ReleasedHereOnly(sink_.counts()));
 
   OpenGate();
-  ASSERT_TRUE(WaitUntil([&] { return device_.refs() == 1 && sink_.refs() == 1; }));
+  ASSERT_TRUE(WaitUntil([&] { return module_->ended == 1; }));
+  EXPECT_EQ(late_query, E_UNEXPECTED);
+  EXPECT_EQ(device_.queries, 0);
   EXPECT_TRUE(sink_.reports().empty());
+  EXPECT_EQ(device_.counts().releasers().size(), 1u);
+  EXPECT_EQ(sink_.counts().releasers().size(), 1u);
   EXPECT_EQ(module_->Release(), 0u);
   EXPECT_EQ(destroyed_, 1);
 }
 
 TEST_F(LateWorker, OutlivesTheObjectsLastReleaseWithoutTouchingFreedMemory) {
-  StartLate([](WorkerLink& link) {
+  StartLate([](WorkerContext& link) {
     std::this_thread::sleep_for(5ms);
     link.DispatchKey(5);
     (void)link.StopRequested();
-    (void)link.Device();
   });
   EXPECT_EQ(module_->Release(), 0u);
   EXPECT_EQ(destroyed_, 0);  // kept for the worker
+  EXPECT_EQ(device_.refs(), 1u);
+  EXPECT_EQ(sink_.refs(), 1u);
 
   OpenGate();
   ASSERT_TRUE(WaitUntil([&] { return destroyed_ == 1; }));
-  EXPECT_EQ(device_.refs(), 1u);
-  EXPECT_EQ(sink_.refs(), 1u);
   EXPECT_TRUE(sink_.reports().empty());
+  EXPECT_TRUE(ReleasedHereOnly(sink_.counts()));
 }
 
-TEST_F(LateWorker, ASinkCallInProgressFinishesButNoneFollows) {
+TEST_F(LateWorker, ASinkInsideOnKeyIsReleasedByTheWorkerAsTheCallReturns) {
   std::atomic<bool> in_call{false};
   std::atomic<bool> release_call{false};
+  std::thread::id worker_thread;
   sink_.SetOnKey([&] {
+    worker_thread = std::this_thread::get_id();
     in_call = true;
     while (!release_call) std::this_thread::sleep_for(1ms);
   });
   module_ = new (std::nothrow) ProbeModule(
-      [](WorkerLink& link) {
+      [](WorkerContext& link) {
         while (true) {
           link.DispatchKey(7);
           if (link.StopRequested()) break;
@@ -318,8 +365,15 @@ TEST_F(LateWorker, ASinkCallInProgressFinishesButNoneFollows) {
   ASSERT_EQ(module_->Start(&sink_, &device_), S_OK);
   ASSERT_TRUE(WaitUntil([&] { return in_call.load(); }));
   module_->Stop();  // gives up while OnKey blocks
+  EXPECT_EQ(device_.refs(), 1u);
+  EXPECT_TRUE(ReleasedHereOnly(device_.counts()));
+  EXPECT_TRUE(sink_.counts().releasers().empty());
+
   release_call = true;
-  ASSERT_TRUE(WaitUntil([&] { return device_.refs() == 1 && sink_.refs() == 1; }));
+  ASSERT_TRUE(WaitUntil([&] { return module_->ended == 1; }));
+  EXPECT_EQ(sink_.refs(), 1u);
+  ASSERT_EQ(sink_.counts().releasers().size(), 1u);
+  EXPECT_EQ(sink_.counts().releasers()[0], worker_thread);
   EXPECT_EQ(sink_.reports().size(), 1u);
   module_->Release();
 }
@@ -336,7 +390,7 @@ class ShutdownFromOnKey : public ::testing::Test {
  protected:
   void StartReporting(std::function<void(IRemoteModule*)> in_on_key) {
     module_ = new (std::nothrow) ProbeModule(
-        [](WorkerLink& link) {
+        [](WorkerContext& link) {
           while (!link.StopRequested()) {
             link.DispatchKey(7);
             std::this_thread::sleep_for(1ms);
@@ -366,9 +420,10 @@ class ShutdownFromOnKey : public ::testing::Test {
 
 TEST_F(ShutdownFromOnKey, StopReturnsAtOnceAndTheWorkerEndsAfterTheCall) {
   StartReporting([](IRemoteModule* module) { EXPECT_EQ(module->Stop(), S_OK); });
-  ASSERT_TRUE(WaitUntil([&] { return returned_.load(); }));
+  ASSERT_TRUE(WaitUntil([&] { return module_->ended == 1; }));
   EXPECT_LT(took_, 1s);
-  ASSERT_TRUE(WaitUntil([&] { return device_.refs() == 1 && sink_.refs() == 1; }));
+  EXPECT_EQ(device_.refs(), 1u);
+  EXPECT_EQ(sink_.refs(), 1u);
   EXPECT_EQ(sink_.reports().size(), 1u);
   EXPECT_EQ(module_->Release(), 0u);
   EXPECT_EQ(destroyed_, 1);
