@@ -112,7 +112,12 @@ struct IRemoteModule : public IUnknown {
   /* Keeps a reference to `sink` (may be null) and `device` (must not be) and
    * starts the worker. E_UNEXPECTED for a null device. */
   virtual HRESULT PYX_CALL Start(IKeySink* sink, IUnknown* device) = 0;
-  /* Ends the worker (waiting up to 5 s) and lets go of sink and device. */
+  /* Tells the worker to end, waits up to 5 s for it, and releases device and
+   * sink on the calling thread, whether the worker has ended or not. The one
+   * exception: a sink whose OnKey the worker is inside at that moment (say,
+   * blocked past the wait) is released by the worker as that call returns.
+   * No call of the sink begins after Stop returns. The final Release does
+   * the same. */
   virtual HRESULT PYX_CALL Stop() = 0;
   virtual void PYX_CALL Reserved() = 0;
 };

@@ -101,9 +101,13 @@ static const IRegisterAccessVtbl kRegVtbl = {RegQueryInterface, RegAddRef, RegRe
 
 /* ---- device ------------------------------------------------------------- */
 
+/* Device and sink note the thread and time of their last Release: the
+ * module must give both back on the thread that calls Stop. */
 typedef struct Device {
   IUnknown iface;
   LONG refs;
+  DWORD release_thread;
+  double release_ms;
 } Device;
 
 static Device g_device;
@@ -122,7 +126,10 @@ static ULONG PYX_CALL DevAddRef(IUnknown* self) {
   return (ULONG)InterlockedIncrement(&((Device*)self)->refs);
 }
 static ULONG PYX_CALL DevRelease(IUnknown* self) {
-  return (ULONG)InterlockedDecrement(&((Device*)self)->refs);
+  Device* device = (Device*)self;
+  device->release_thread = GetCurrentThreadId();
+  device->release_ms = NowMs();
+  return (ULONG)InterlockedDecrement(&device->refs);
 }
 static const IUnknownVtbl kDevVtbl = {DevQueryInterface, DevAddRef, DevRelease};
 
@@ -147,6 +154,8 @@ typedef struct Sink {
   double action_ms;          /* how long it took */
   volatile LONG count;
   Report reports[MAX_REPORTS];
+  DWORD on_key_thread, release_thread;
+  double release_ms;
 } Sink;
 
 static Sink g_sink;
@@ -161,10 +170,14 @@ static ULONG PYX_CALL SinkAddRef(IKeySink* self) {
   return (ULONG)InterlockedIncrement(&((Sink*)self)->refs);
 }
 static ULONG PYX_CALL SinkRelease(IKeySink* self) {
-  return (ULONG)InterlockedDecrement(&((Sink*)self)->refs);
+  Sink* sink = (Sink*)self;
+  sink->release_thread = GetCurrentThreadId();
+  sink->release_ms = NowMs();
+  return (ULONG)InterlockedDecrement(&sink->refs);
 }
 static HRESULT PYX_CALL SinkOnKey(IKeySink* self, const char* name, const char* command) {
   if (self != &g_sink.iface) g_sink.wrong_self = 1;
+  g_sink.on_key_thread = GetCurrentThreadId();
   EnterCriticalSection(&g_lock);
   if (g_sink.count < MAX_REPORTS) {
     Report* r = &g_sink.reports[g_sink.count];
@@ -424,8 +437,9 @@ static void CheckShutdownFromOnKey(PFN_GetInterfacePtr factory) {
   }
 }
 
-/* A sink that blocks for 6 s: Stop gives up after its 5 s, the sink is never
- * called again, and the worker gives everything back once the call returns. */
+/* A sink that blocks for 6 s: Stop gives up after its 5 s and gives back the
+ * device on its own thread; the sink, inside OnKey at that moment, is given
+ * back by the worker as the call returns, and never called again. */
 static void CheckBlockingSink(PFN_GetInterfacePtr factory) {
   IRemoteModule* module;
   double began, took;
@@ -442,17 +456,25 @@ static void CheckBlockingSink(PFN_GetInterfacePtr factory) {
   took = NowMs() - began;
   CHECK(took >= 4900 && took < 5600, "stop gave up after %.0f ms", took);
   CHECK(g_sink.action_done == 0, "OnKey still blocked when Stop returned");
+  CHECK(g_device.refs == 1 && g_device.release_thread == GetCurrentThreadId(),
+        "device given back by Stop's thread: %ld", g_device.refs);
+  CHECK(g_sink.refs == 2, "sink still held while OnKey blocks: %ld", g_sink.refs);
   CHECK(module->lpVtbl->Release(module) == 0, "last release while OnKey blocks");
   CHECK(WaitFor(&g_sink.action_done, 1, 3000), "OnKey returned");
-  CHECK(WaitFor(&g_device.refs, 1, 3000) && WaitFor(&g_sink.refs, 1, 3000) &&
-            WaitFor(&g_regs.refs, 1, 3000),
-        "references given back after the blocked call");
+  CHECK(WaitFor(&g_sink.refs, 1, 3000) && WaitFor(&g_regs.refs, 1, 3000),
+        "sink %ld and registers %ld given back after the blocked call", g_sink.refs, g_regs.refs);
+  CHECK(g_sink.release_thread == g_sink.on_key_thread, "the worker gave back the sink");
+  printf(
+      "blocked OnKey: Stop returned after %.0f ms; device released then on the host's thread, "
+      "sink %.0f ms after Stop began, on the worker's\n",
+      took, g_sink.release_ms - began);
   Sleep(150);
   CHECK(g_sink.count == 1, "no report after Stop returned: %ld", g_sink.count);
 }
 
-/* A key delay past Stop's 5 s wait: Stop gives up, the host unloads the
- * library, and the late worker still ends cleanly, giving everything back. */
+/* A key delay past Stop's 5 s wait: Stop gives up, gives back device and sink
+ * on its own thread, the host unloads the library, and the late worker still
+ * ends cleanly, giving back its registers. */
 static void CheckLateWorker(HMODULE library, PFN_GetInterfacePtr factory, const char* path) {
   char log[4096];
   IRemoteModule* module;
@@ -461,7 +483,7 @@ static void CheckLateWorker(HMODULE library, PFN_GetInterfacePtr factory, const 
   int unloaded = 0, i;
 
   DeleteFileA("PYXRemote.log");
-  WriteText("pyx.ini", "[PYXRemote]\r\nKeyFirstDelay=5600\r\n");
+  WriteText("pyx.ini", "[PYXRemote]\r\nKeyFirstDelay=6000\r\n");
   ResetHostObjects();
   g_regs.data = 30 << 8;
   module = Create(factory);
@@ -476,19 +498,27 @@ static void CheckLateWorker(HMODULE library, PFN_GetInterfacePtr factory, const 
   reports_at_stop = g_sink.count;
   CHECK(stop_returned - stop_began >= 4900 && stop_returned - stop_began < 5400,
         "stop waited %.0f ms", stop_returned - stop_began);
+  CHECK(g_device.refs == 1 && g_sink.refs == 1, "Stop gave back device %ld and sink %ld",
+        g_device.refs, g_sink.refs);
+  CHECK(g_device.release_thread == GetCurrentThreadId() &&
+            g_sink.release_thread == GetCurrentThreadId(),
+        "both on Stop's thread");
+  printf(
+      "worker asleep in a 6000 ms delay: Stop returned after %.0f ms; device released at "
+      "%.0f ms and sink at %.0f ms, on the host's thread\n",
+      stop_returned - stop_began, g_device.release_ms - stop_began, g_sink.release_ms - stop_began);
   CHECK(module->lpVtbl->Release(module) == 0, "last release");
   CHECK(FreeLibrary(library), "FreeLibrary");
   CHECK(GetModuleHandleA(path) != NULL || GetModuleHandleA("PYXRemote.dll") != NULL,
         "the late worker keeps the library loaded");
 
-  CHECK(WaitFor(&g_device.refs, 1, 3000), "device given back by the worker: %ld", g_device.refs);
-  CHECK(WaitFor(&g_sink.refs, 1, 3000), "sink given back by the worker: %ld", g_sink.refs);
   CHECK(WaitFor(&g_regs.refs, 1, 3000), "registers given back: %ld", g_regs.refs);
   for (i = 0; i < 300 && !unloaded; ++i) {
     unloaded = GetModuleHandleA("PYXRemote.dll") == NULL;
     if (!unloaded) Sleep(10);
   }
   CHECK(unloaded, "the library unloads once the worker has ended");
+  CHECK(g_device.refs == 1 && g_sink.refs == 1, "the worker touched neither again");
   CHECK(g_sink.count == reports_at_stop && reports_at_stop == 1,
         "no report after Stop returned (%ld, then %ld)", reports_at_stop, g_sink.count);
   ReadText("PYXRemote.log", log, sizeof log);
