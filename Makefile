@@ -10,30 +10,41 @@ configure = cmake -S . -B $(1) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) $(2) >/dev/null
 build = cmake --build $(1) -j$(JOBS)
 run_tests = cd $(1) && ctest --output-on-failure
 
-.PHONY: all native dll bench fuzz test-fuzz test test-native test-tsan test-asan test-windows demo format \
-	format-check packages packages-windows clean
+.PHONY: all native dll dist bench fuzz test-fuzz test test-native test-tsan test-asan test-windows \
+	test-reproducible examples demo format format-check packages clean
 
 all: native
 
 packages:
-	@scripts/ensure-packages.sh native
+	@scripts/ensure-packages.sh host native
 
-packages-windows:
-	@scripts/ensure-packages.sh native windows
-
-# Wine runs the Windows tests in a prefix of the build's own.
-WINE_ENV = WINEPREFIX=$(CURDIR)/build/windows/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml=
+# The Windows DLLs, cross-built: 32-bit in build/windows, 64-bit in
+# build/windows64. $(1) is the folder, $(2) the toolchain, $(3) more options.
+configure_windows = $(call configure,build/$(1),-DCMAKE_TOOLCHAIN_FILE=cmake/mingw-$(2).cmake \
+	-DCMAKE_BUILD_TYPE=MinSizeRel $(3))
+# Wine runs each build's Windows programs in a prefix of that build's own.
+wine_env = WINEPREFIX=$(CURDIR)/build/$(1)/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml=
 
 native: packages
 	@$(call configure,build/native,)
 	@$(call build,build/native)
 
-# The 32-bit Windows DLL, cross-built: build/windows/PYXRemote.dll.
-dll: packages-windows
-	@$(call configure,build/windows,-DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=MinSizeRel)
-	@$(call build,build/windows)
+# build/windows/PYXRemote.dll and build/windows64/PYXRemote.dll, each with
+# its PYXRemote.dll.debug. Needs mingw-w64, not Wine.
+dll:
+	@scripts/ensure-packages.sh host mingw
+	@$(call configure_windows,windows,i686,-DPYX_BUILD_TESTS=OFF)
+	@cmake --build build/windows -j$(JOBS) --target PYXRemote
+	@$(call configure_windows,windows64,x86_64,-DPYX_BUILD_TESTS=OFF)
+	@cmake --build build/windows64 -j$(JOBS) --target PYXRemote
 
-test: format-check test-native test-tsan test-asan test-windows test-fuzz
+# The release: build/dist/PYXRemote-<version>-win32.zip, -win64.zip, their
+# -symbols.zip, and SHA256SUMS.
+dist: dll
+	@scripts/ensure-packages.sh dist
+	@scripts/dist.sh build build/dist
+
+test: format-check test-native test-tsan test-asan test-windows test-reproducible test-fuzz
 
 test-native: native
 	@echo "== native tests"
@@ -51,24 +62,39 @@ test-asan: packages
 	@$(call build,build/asan)
 	@$(call run_tests,build/asan)
 
-test-windows: dll
-	@echo "== Windows DLL under Wine"
-	@$(WINE_ENV) wineboot -i >/dev/null 2>&1 || true
-	@cd build/windows && $(WINE_ENV) ctest --output-on-failure
+define windows_tests
+	@echo "== $(1)-bit Windows DLL under Wine"
+	@$(call configure_windows,$(2),$(3),-DPYX_BUILD_TESTS=ON)
+	@$(call build,build/$(2))
+	@$(call wine_env,$(2)) wineboot -i >/dev/null 2>&1 || true
+	@cd build/$(2) && $(call wine_env,$(2)) ctest --output-on-failure
+endef
+
+test-windows:
+	@scripts/ensure-packages.sh host native mingw wine
+	$(call windows_tests,32,windows,i686)
+	$(call windows_tests,64,windows64,x86_64)
+
+# The release built a second time from a copy of the sources in another
+# folder must come out the same, byte for byte.
+test-reproducible: dist
+	@echo "== the release, built again in another folder"
+	@scripts/reproduce.sh build/dist build/repro
 
 # The module's cost and timing, natively and as the DLL under Wine:
 # a table on the terminal and build/bench/results.json.
-bench: packages-windows
+bench:
+	@scripts/ensure-packages.sh host mingw wine
 	@$(call configure,build/native,)
 	@cmake --build build/native -j$(JOBS) --target pyx-bench PYXRemote
-	@$(call configure,build/windows,-DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=MinSizeRel)
+	@$(call configure_windows,windows,i686,)
 	@cmake --build build/windows -j$(JOBS) --target pyx-bench PYXRemote
 	@mkdir -p build/bench
 	@echo "== measuring the native library (about 35 s)"
 	@build/native/pyx-bench --run build/bench/native.tsv --dir build/bench/native-run
 	@echo "== measuring the DLL under Wine (about 35 s)"
-	@$(WINE_ENV) wineboot -i >/dev/null 2>&1 || true
-	@$(WINE_ENV) wine build/windows/pyx-bench.exe --run build/bench/wine.tsv --dir build/bench/wine-run
+	@$(call wine_env,windows) wineboot -i >/dev/null 2>&1 || true
+	@$(call wine_env,windows) wine build/windows/pyx-bench.exe --run build/bench/wine.tsv --dir build/bench/wine-run
 	@build/native/pyx-bench --report build/bench/results.json \
 	  --build "$$(git rev-parse --short HEAD 2>/dev/null || echo unknown), $(BUILD_TYPE) native, MinSizeRel DLL" \
 	  build/bench/native.tsv build/bench/wine.tsv
@@ -90,10 +116,14 @@ test-fuzz:
 	@$(MAKE) fuzz FUZZ_SECONDS=30
 
 # The module in remote-host with a simulated card, on a built-in script, in
-# a fresh folder (where it reads no pyx.ini and writes its log).
-demo: native
+# a fresh folder (where it reads no pyx.ini and writes its log). Builds the
+# library and remote-host only: a compiler and CMake are all it needs.
+demo:
+	@scripts/ensure-packages.sh host
+	@$(call configure,build/host,-DPYX_BUILD_TESTS=OFF)
+	@cmake --build build/host -j$(JOBS) --target PYXRemote remote-host
 	@rm -rf build/demo && mkdir -p build/demo
-	@build/native/remote-host --demo --timeline --dir build/demo
+	@build/host/remote-host --demo --timeline --dir build/demo
 
 format: packages
 	@clang-format -i $(SOURCES)

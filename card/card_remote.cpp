@@ -27,7 +27,8 @@ static_assert(0
 CardRemoteModule::CardRemoteModule(uint32_t stop_wait_ms)
     : RemoteModuleBase(CardKeyTable, kCardKeyCount, stop_wait_ms) {
   LogMessage("> Initializing Tarvikon remote module.\n");
-  LogMessage("> PYXRemote card remote, polling the receiver on I/O pins 8-14.\n");
+  LogMessage("> PYXRemote %s (%d-bit), settings from %s [%s]\n", PYX_VERSION,
+             static_cast<int>(sizeof(void*) * 8), platform::kIniPath, kIniSection);
   const ModuleSettings& settings = Settings();
   LogMessage("> KeyFirstDelay=%d, KeyRepeatDelay=%d\n", static_cast<int>(settings.FirstDelay()),
              static_cast<int>(settings.RepeatDelay()));

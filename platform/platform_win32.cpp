@@ -97,11 +97,26 @@ bool IsCurrentThread(const unique_thread& thread) noexcept {
 }
 
 namespace {
-SRWLOCK g_log_lock = SRWLOCK_INIT;
+
+// A critical section, which every Windows the module runs on has. Set up as
+// the DLL loads, before any module object can exist, and torn down as it
+// unloads.
+class LogLock {
+ public:
+  LogLock() noexcept { InitializeCriticalSection(&section_); }
+  ~LogLock() { DeleteCriticalSection(&section_); }
+  CRITICAL_SECTION* get() noexcept { return &section_; }
+
+ private:
+  CRITICAL_SECTION section_;
+};
+
+LogLock g_log_lock;
+
 }  // namespace
 
-LogWriteLock::LogWriteLock() noexcept { AcquireSRWLockExclusive(&g_log_lock); }
-LogWriteLock::~LogWriteLock() { ReleaseSRWLockExclusive(&g_log_lock); }
+LogWriteLock::LogWriteLock() noexcept { EnterCriticalSection(g_log_lock.get()); }
+LogWriteLock::~LogWriteLock() { LeaveCriticalSection(g_log_lock.get()); }
 
 void SleepMilliseconds(uint32_t ms) noexcept { Sleep(ms); }
 

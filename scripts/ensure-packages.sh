@@ -1,8 +1,12 @@
 #!/usr/bin/env bash
 # Installs, from Debian's archive, whatever the build needs and this machine
-# lacks. Usage: ensure-packages.sh GROUP...   (groups: native, windows, fuzz)
-set -euo pipefail
-
+# lacks. Usage: ensure-packages.sh GROUP...
+#   host     a compiler and CMake: the library and remote-host (make demo)
+#   native   what the native tests need beside host
+#   mingw    the 32- and 64-bit mingw-w64 cross compilers (make dll)
+#   wine     Wine, 32- and 64-bit, to run the Windows tests
+#   dist     zip, for the release archives
+#   fuzz     clang with libFuzzer
 missing=()
 need_command() { command -v "$1" >/dev/null 2>&1 || missing+=("$2"); }
 need_file() { [ -e "$1" ] || missing+=("$2"); }
@@ -11,22 +15,33 @@ i386=no
 
 for group in "$@"; do
   case "$group" in
-    native)
+    host)
       need_command cmake cmake
       need_command make make
       need_command g++ g++
       need_command gcc gcc
+      ;;
+    native)
       need_command nm binutils
       need_command clang-format clang-format
       need_file /usr/src/googletest/CMakeLists.txt googletest
       ;;
-    windows)
-      # The 32-bit DLL and Wine to run it: the i386 architecture first.
+    mingw)
+      need_command i686-w64-mingw32-g++-posix g++-mingw-w64-i686-posix
+      need_command i686-w64-mingw32-gcc-posix gcc-mingw-w64-i686-posix
+      need_command x86_64-w64-mingw32-g++-posix g++-mingw-w64-x86-64-posix
+      need_command x86_64-w64-mingw32-gcc-posix gcc-mingw-w64-x86-64-posix
+      ;;
+    wine)
+      # 32-bit Wine needs the i386 architecture first.
       i386=yes
-      need_command i686-w64-mingw32-g++-posix g++-mingw-w64-i686
-      need_command i686-w64-mingw32-gcc-posix gcc-mingw-w64-i686
       need_command wine wine
       need_package wine32:i386
+      need_package wine64
+      ;;
+    dist)
+      need_command zip zip
+      need_command sha256sum coreutils
       ;;
     fuzz)
       # clang with libFuzzer and its sanitizer runtimes.

@@ -48,9 +48,10 @@ TEST_F(LogAndSettings, ConstructionWritesThreeLinesWithTheDefaultsWhenThereIsNoI
   ASSERT_EQ(log.substr(0, first.size()), first);
   ASSERT_GE(log.size(), first.size() + last.size());
   EXPECT_EQ(log.substr(log.size() - last.size()), last);
+  // The banner: version, 32- or 64-bit, and the settings file and section.
   const std::string banner = log.substr(first.size(), log.size() - first.size() - last.size());
-  EXPECT_EQ(banner.substr(0, 2), "> ");
-  EXPECT_EQ(banner.find(kEol), banner.size() - std::string(kEol).size());
+  EXPECT_EQ(banner, "> PYXRemote " PYX_VERSION " (" + std::to_string(sizeof(void*) * 8) +
+                        "-bit), settings from " + platform::kIniPath + " [PYXRemote]" + kEol);
 }
 
 TEST_F(LogAndSettings, ConstructionLoadsTheIniBeforeItsThirdLine) {

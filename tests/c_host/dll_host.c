@@ -292,12 +292,16 @@ static void CheckRun(PFN_GetInterfacePtr factory) {
   const char* expected_tail =
       "> KeyFirstDelay=200, KeyRepeatDelay=100\r\n"
       "Tarvikon: Break event received. Bye!\r\n";
-  const char* expected_head = "> Initializing Tarvikon remote module.\r\n> ";
+  char expected_head[160];
   IRemoteModule* module;
   double pressed_ms;
   LONG n;
   int i, cycles_ok = 1;
 
+  sprintf(expected_head,
+          "> Initializing Tarvikon remote module.\r\n"
+          "> PYXRemote %s (%d-bit), settings from .\\pyx.ini [PYXRemote]\r\n",
+          PYX_VERSION, (int)(sizeof(void*) * 8));
   DeleteFileA("PYXRemote.log");
   WriteText("pyx.ini", "[PYXRemote]\r\nKeyFirstDelay=200\r\nKeyRepeatDelay=100\r\n");
   ResetHostObjects();
@@ -354,7 +358,7 @@ static void CheckRun(PFN_GetInterfacePtr factory) {
   CHECK(strlen(log) > strlen(expected_tail) &&
             strcmp(log + strlen(log) - strlen(expected_tail), expected_tail) == 0,
         "log ends with the settings and the farewell, CR LF: %s", log);
-  CHECK(strstr(log, "\r\n> ") != NULL && strstr(log, "\r\r") == NULL, "banner line");
+  CHECK(strstr(log, "\r\r") == NULL, "one CR a line");
 }
 
 static void CheckIniAndNoSink(PFN_GetInterfacePtr factory) {
@@ -407,6 +411,42 @@ static void CheckRefusingDevice(PFN_GetInterfacePtr factory) {
   CHECK(g_device.refs == 1 && g_sink.refs == 1, "references given back");
   ReadText("PYXRemote.log", log, sizeof log);
   CHECK(strstr(log, "Bye") == NULL, "no farewell without register access");
+}
+
+/* The version resource, as Explorer's Properties reads it. */
+static void CheckVersionResource(const char* path) {
+  static const char* const kStrings[][2] = {
+      {"ProductName", "PYXRemote"},  {"OriginalFilename", "PYXRemote.dll"},
+      {"FileVersion", PYX_VERSION},  {"ProductVersion", PYX_VERSION},
+      {"InternalName", "PYXRemote"},
+  };
+  static char data[4096];
+  DWORD ignored, size = GetFileVersionInfoSizeA(path, &ignored);
+  VS_FIXEDFILEINFO* fixed = NULL;
+  char query[96];
+  char* text;
+  UINT length = 0;
+  size_t i;
+  CHECK(size > 0 && size <= sizeof data && GetFileVersionInfoA(path, 0, size, data),
+        "version resource of %lu bytes", size);
+  if (size == 0 || size > sizeof data) return;
+  CHECK(VerQueryValueA(data, "\\", (void**)&fixed, &length) && fixed != NULL &&
+            fixed->dwFileVersionMS == (DWORD)MAKELONG(PYX_VERSION_MINOR, PYX_VERSION_MAJOR) &&
+            fixed->dwFileVersionLS == (DWORD)MAKELONG(0, PYX_VERSION_PATCH) &&
+            fixed->dwProductVersionMS == fixed->dwFileVersionMS && fixed->dwFileType == VFT_DLL,
+        "fixed version %s", PYX_VERSION);
+  for (i = 0; i < sizeof kStrings / sizeof kStrings[0]; ++i) {
+    sprintf(query, "\\StringFileInfo\\040904B0\\%s", kStrings[i][0]);
+    text = NULL;
+    CHECK(VerQueryValueA(data, query, (void**)&text, &length) && text != NULL &&
+              strcmp(text, kStrings[i][1]) == 0,
+          "%s is %s", kStrings[i][0], text ? text : "(none)");
+  }
+  text = NULL;
+  CHECK(
+      VerQueryValueA(data, "\\StringFileInfo\\040904B0\\FileDescription", (void**)&text, &length) &&
+          text != NULL && strstr(text, "PYXRemote") != NULL,
+      "FileDescription %s", text ? text : "(none)");
 }
 
 /* The host stops, or lets go of, the module from inside OnKey, on the
@@ -552,8 +592,16 @@ int main(int argc, char** argv) {
   if (!library) goto done;
   factory = (PFN_GetInterfacePtr)(void (*)(void))GetProcAddress(library, "_GetInterfacePtr@0");
   CHECK(factory != NULL, "export _GetInterfacePtr@0");
-  CHECK(GetProcAddress(library, "GetInterfacePtr") == NULL, "no undecorated export");
+  /* 64-bit Windows has no decoration: there both names are the one function. */
+  if (sizeof(void*) == 8) {
+    CHECK((void (*)(void))GetProcAddress(library, "GetInterfacePtr") == (void (*)(void))factory,
+          "GetInterfacePtr is _GetInterfacePtr@0");
+  } else {
+    CHECK(GetProcAddress(library, "GetInterfacePtr") == NULL, "no undecorated export");
+  }
   if (!factory) goto done;
+
+  CheckVersionResource(argv[1]);
 
   CheckObject(factory);
   CheckRun(factory);
