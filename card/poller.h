@@ -26,21 +26,36 @@ inline constexpr uint32_t kIdlePollMs = 20;
 // pin 15 an output; bits 0..7 and 16..23 keep their values; 24..31 clear.
 constexpr uint32_t PinDirections(uint32_t enable) { return (enable & 0x00FF00FFu) | 0x00008000u; }
 
+// What a cycle's decision needs of the settings, read at the moment of the
+// decision. Delays in milliseconds, >= 0.
+struct PollTiming {
+  int32_t first_delay_ms;
+  int32_t repeat_delay_ms;
+  // Poll every kIdlePollMs during a delay too, instead of sleeping it out.
+  bool poll_during_delay;
+};
+
 struct PollDecision {
   int32_t last;       // the remembered key after this cycle, or kNoKey
   bool report;        // report `last` now
+  uint32_t delay_ms;  // time left before `last` may be reported again while
+                      // held, from now (from the report, if any); 0: none
   uint32_t sleep_ms;  // before the next cycle
 };
 
-// One cycle's decision from the remembered key and the data register. Delays
-// are the settings at the moment of the decision, in milliseconds, >= 0.
-PollDecision DecidePoll(int32_t last, uint32_t data, int32_t first_delay_ms,
-                        int32_t repeat_delay_ms);
+// One cycle's decision from the remembered key, the data register, and the
+// time left in the delay that runs for it (0 when none runs). Without
+// poll_during_delay no delay is left to run: each report sleeps its whole
+// delay. With it, the worker sleeps at most kIdlePollMs at a time, a key
+// held through its delay is reported when the delay runs out, and any other
+// press, or a release, is acted on at once.
+PollDecision DecidePoll(int32_t last, uint32_t data, uint32_t left_ms, const PollTiming& timing);
 
 // Polls until worker.StopRequested() is seen before a cycle. Each cycle
 // re-asserts the pin directions, reads the data, reports a key that is down
 // and sleeps. Register results are ignored; a read that leaves its variable
-// alone reads as 0.
+// alone reads as 0. A delay runs from the end of its report on the worker's
+// clock.
 void PollUntilStopped(IRegisterAccess& registers, WorkerContext& worker,
                       const ModuleSettings& settings);
 

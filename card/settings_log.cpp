@@ -13,10 +13,10 @@ namespace {
 ModuleSettings g_settings;
 
 // A negative delay would reach the platform's sleep as weeks or forever.
-void LoadOne(std::atomic<int32_t>& setting, const char* key) {
+void LoadOne(std::atomic<int32_t>& setting, const char* key, bool negative_allowed = false) {
   const int32_t current = setting.load(std::memory_order_relaxed);
   const int32_t value = platform::ReadIniInt(kIniSection, key, current, platform::kIniPath);
-  if (value >= 0) setting.store(value, std::memory_order_relaxed);
+  if (value >= 0 || negative_allowed) setting.store(value, std::memory_order_relaxed);
 }
 
 }  // namespace
@@ -26,6 +26,7 @@ ModuleSettings& Settings() { return g_settings; }
 void LoadSettings(ModuleSettings& settings) {
   LoadOne(settings.KeyFirstDelay, "KeyFirstDelay");
   LoadOne(settings.KeyRepeatDelay, "KeyRepeatDelay");
+  LoadOne(settings.KeyPollDuringDelay, "KeyPollDuringDelay", /*negative_allowed=*/true);
 }
 
 void LogMessage(const char* format, ...) {

@@ -6,15 +6,18 @@
 
 namespace pyx {
 
-// Delays in milliseconds after a key report. Process-wide, shared by every
-// object and worker; each is read and written whole, without ordering
-// between the two. Never negative.
+// Process-wide, shared by every object and worker; each is read and written
+// whole, without ordering between them.
 struct ModuleSettings {
+  // Delays in milliseconds after a key report. Never negative.
   std::atomic<int32_t> KeyFirstDelay{1000};
   std::atomic<int32_t> KeyRepeatDelay{500};
+  // Not 0: the worker goes on polling the card during those delays.
+  std::atomic<int32_t> KeyPollDuringDelay{0};
 
   int32_t FirstDelay() const { return KeyFirstDelay.load(std::memory_order_relaxed); }
   int32_t RepeatDelay() const { return KeyRepeatDelay.load(std::memory_order_relaxed); }
+  bool PollDuringDelay() const { return KeyPollDuringDelay.load(std::memory_order_relaxed) != 0; }
 };
 
 // The process's settings.
@@ -33,8 +36,8 @@ void LogMessage(const char* format, ...)
 #endif
     ;
 
-// Reloads both settings from the INI file. A missing or negative value
-// leaves a setting as it is.
+// Reloads the settings from the INI file. A missing value, or a negative
+// delay, leaves a setting as it is.
 void LoadSettings(ModuleSettings& settings);
 
 }  // namespace pyx

@@ -49,6 +49,7 @@ class Worker final : public WorkerContext, public NothrowAllocated {
     Leave(kInSinkCall, sink_);
   }
   void Sleep(uint32_t ms) override { platform::SleepMilliseconds(ms); }
+  uint32_t NowMs() override { return platform::MonotonicMilliseconds(); }
 
   RemoteModuleBase* module() const { return module_; }
   platform::unique_event& stop_event() { return stop_; }

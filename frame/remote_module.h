@@ -63,8 +63,8 @@ const KeyEntry* FindKey(const KeyEntry* table, int32_t count, int32_t code);
 inline constexpr uint32_t kStopWaitMs = 5000;
 
 // What a worker's Run may use; every call on the worker thread. The module's
-// own worker implements it on the host's objects and the system's clock;
-// tests implement it in simulated time.
+// own worker implements it on the host's objects and the system's clock and
+// sleep; tests implement it in simulated time.
 class WorkerContext {
  public:
   // The device's QueryInterface, or E_UNEXPECTED once Stop has let go of the
@@ -77,6 +77,8 @@ class WorkerContext {
   virtual void DispatchKey(int32_t code) = 0;
   // Suspends the worker for `ms` milliseconds.
   virtual void Sleep(uint32_t ms) = 0;
+  // A clock in milliseconds that only goes forward, wrapping at 2^32.
+  virtual uint32_t NowMs() = 0;
 
  protected:
   ~WorkerContext() = default;

@@ -95,6 +95,10 @@ bool IsCurrentThread(const unique_thread& thread) noexcept;
 // Suspends the calling thread for `ms` milliseconds.
 void SleepMilliseconds(uint32_t ms) noexcept;
 
+// Milliseconds on a clock that only goes forward, wrapping at 2^32. Any
+// thread.
+uint32_t MonotonicMilliseconds() noexcept;
+
 // Held while the module writes one log message: the module's writes to its
 // log never overlap within the process (a Windows append seeks to the end
 // and then writes, so two at once can overwrite each other). Any thread.

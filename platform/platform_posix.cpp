@@ -153,6 +153,13 @@ void SleepMilliseconds(uint32_t ms) noexcept {
   }
 }
 
+uint32_t MonotonicMilliseconds() noexcept {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<uint32_t>(static_cast<uint64_t>(now.tv_sec) * 1000u +
+                               static_cast<uint64_t>(now.tv_nsec) / 1000000u);
+}
+
 int FormatToFile(std::FILE* file, const char* format, va_list args) noexcept {
   return std::vfprintf(file, format, args);
 }

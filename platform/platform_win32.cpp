@@ -120,6 +120,20 @@ LogWriteLock::~LogWriteLock() { LeaveCriticalSection(g_log_lock.get()); }
 
 void SleepMilliseconds(uint32_t ms) noexcept { Sleep(ms); }
 
+// The performance counter, not GetTickCount, whose steps of 10 to 16 ms
+// would move a delay's end by as much.
+uint32_t MonotonicMilliseconds() noexcept {
+  LARGE_INTEGER count, frequency;
+  if (!QueryPerformanceFrequency(&frequency) || frequency.QuadPart <= 0 ||
+      !QueryPerformanceCounter(&count)) {
+    return GetTickCount();
+  }
+  const uint64_t ticks = static_cast<uint64_t>(count.QuadPart);
+  const uint64_t per_second = static_cast<uint64_t>(frequency.QuadPart);
+  return static_cast<uint32_t>(ticks / per_second * 1000u +
+                               ticks % per_second * 1000u / per_second);
+}
+
 int FormatToFile(std::FILE* file, const char* format, va_list args) noexcept {
   return __ms_vfprintf(file, format, args);
 }

@@ -168,6 +168,26 @@ TEST_F(CardModule, StopDuringTheFirstDelayEndsTheWorkerOnlyAfterIt) {
   module->Release();
 }
 
+TEST_F(CardModule, PollingDuringDelaysSeesAnotherKeyAndAStopAtOnce) {
+  ResetSettings(2000, 2000, 1);
+  FakeSink sink;
+  FakeDevice device;
+  device.registers.data = KeyDown(1);
+  IRemoteModule* module = GetInterfacePtr();
+  ASSERT_EQ(module->Start(&sink, &device), S_OK);
+  ASSERT_TRUE(sink.WaitForReports(1));
+  device.registers.data = KeyDown(11);
+  ASSERT_TRUE(sink.WaitForReports(2, 500ms));
+  const auto before = testing::Clock::now();
+  module->Stop();
+  EXPECT_LT(testing::Clock::now() - before, 200ms);
+  module->Release();
+  const auto reports = sink.reports();
+  ASSERT_EQ(reports.size(), 2u);
+  EXPECT_EQ(reports[0].name, "Key_1");
+  EXPECT_EQ(reports[1].name, "Key_2");
+}
+
 TEST_F(CardModule, AWorkerAsleepPastStopsWaitLeavesDeviceAndSinkToStop) {
   ResetSettings(400, 20);
   FakeSink sink;

@@ -23,7 +23,8 @@ problem() {
 
 kernel32_common='CloseHandle CreateEventA CreateThread DeleteCriticalSection EnterCriticalSection
 FreeLibrary FreeLibraryAndExitThread GetCurrentThreadId GetLastError GetModuleHandleExW
-GetPrivateProfileIntA InitializeCriticalSection LeaveCriticalSection ResumeThread SetEvent Sleep
+GetPrivateProfileIntA GetTickCount InitializeCriticalSection LeaveCriticalSection QueryPerformanceCounter
+QueryPerformanceFrequency ResumeThread SetEvent Sleep
 TlsGetValue VirtualProtect VirtualQuery WaitForSingleObject'
 msvcrt_common='_amsg_exit _initterm _lock _unlock abort calloc fclose fopen free fwrite malloc
 memcmp realloc strcmp strlen strncmp vfprintf'

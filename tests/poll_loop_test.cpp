@@ -2,6 +2,7 @@
 // of held keys, and each sleep advances a clock instead of waiting.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <vector>
 
@@ -88,6 +89,7 @@ class SimulatedWorker final : public WorkerContext {
     sleeps.push_back(ms);
     now += ms;
   }
+  uint32_t NowMs() override { return static_cast<uint32_t>(now); }
 
   uint64_t now = 0;
   int cycles = 0;
@@ -102,10 +104,11 @@ class SimulatedWorker final : public WorkerContext {
 
 struct SimRun {
   explicit SimRun(std::vector<Segment> script, uint64_t end_ms, int32_t first = 1000,
-                  int32_t repeat = 500, int max_cycles = 100000)
+                  int32_t repeat = 500, int max_cycles = 100000, bool poll_during_delay = false)
       : worker(end_ms, max_cycles), card(worker.now, std::move(script)) {
     settings.KeyFirstDelay = first;
     settings.KeyRepeatDelay = repeat;
+    settings.KeyPollDuringDelay = poll_during_delay ? 1 : 0;
   }
   void Go() { PollUntilStopped(card, worker, settings); }
 
@@ -198,6 +201,62 @@ TEST(PollLoop, StopIsSeenOnlyAfterTheCurrentSleep) {
   run.Go();
   EXPECT_EQ(run.worker.reports.size(), 1u);
   EXPECT_EQ(run.worker.now, 1000u);
+}
+
+// The same scripts with KeyPollDuringDelay off and on: on, no press is lost
+// and Stop is seen within a poll, while a held key keeps its timing.
+TEST(PollLoop, PollingDuringDelaysSeesEveryPressAndKeepsAHeldKeysTiming) {
+  struct Row {
+    const char* what;
+    std::vector<Segment> script;
+    uint64_t end_ms;
+    std::vector<Seen> off, on;
+  };
+  const Row rows[] = {
+      {"held key",
+       {{2200, KeyDown(3)}},
+       4000,
+       {{0, 3}, {1000, 3}, {1500, 3}, {2000, 3}},
+       {{0, 3}, {1000, 3}, {1500, 3}, {2000, 3}}},
+      {"quick presses: 1:200 wait:100 2:200 wait:100 3:200",
+       {{200, KeyDown(1)}, {300, NoKey(1)}, {500, KeyDown(2)}, {600, NoKey(2)}, {800, KeyDown(3)}},
+       1000,
+       {{0, 1}},
+       {{0, 1}, {300, 2}, {600, 3}}},
+      {"another key during the first delay",
+       {{150, KeyDown(22)}, {1200, KeyDown(24)}},
+       1200,
+       {{0, 22}, {1000, 24}},
+       {{0, 22}, {160, 24}, {1160, 24}}},
+      {"let go and pressed again while the code lines show it",
+       {{100, KeyDown(30)}, {300, NoKey(30)}, {1100, KeyDown(30)}},
+       1100,
+       {{0, 30}, {1000, 30}},
+       {{0, 30}, {300, 30}, {800, 30}}},
+      {"let go, the code lines changed, pressed again",
+       {{100, KeyDown(30)}, {300, NoKey(0)}, {1400, KeyDown(30)}},
+       1400,
+       {{0, 30}, {1000, 30}},
+       {{0, 30}, {300, 30}, {1300, 30}}},
+  };
+  for (const Row& row : rows) {
+    for (bool on : {false, true}) {
+      SimRun run(row.script, row.end_ms, 1000, 500, 100000, on);
+      run.Go();
+      EXPECT_EQ(run.worker.reports, on ? row.on : row.off) << row.what << (on ? ", on" : ", off");
+      const uint32_t longest =
+          *std::max_element(run.worker.sleeps.begin(), run.worker.sleeps.end());
+      EXPECT_EQ(longest, on ? 20u : 1000u) << row.what;
+    }
+  }
+}
+
+TEST(PollLoop, StopDuringADelayIsSeenWithinAPollWhenPollingDuringDelays) {
+  SimRun run({{5000, KeyDown(30)}}, 10, 1000, 500, 100000, true);
+  run.Go();
+  EXPECT_EQ(run.worker.reports.size(), 1u);
+  EXPECT_EQ(run.worker.now, 20u);
+  EXPECT_EQ(run.card.data_reads, 1);
 }
 
 }  // namespace

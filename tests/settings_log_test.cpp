@@ -78,6 +78,24 @@ TEST_F(LogAndSettings, EveryWrittenLineReloadsTheSettings) {
   EXPECT_NE(Construct().find("> KeyFirstDelay=0, KeyRepeatDelay=20"), std::string::npos);
 }
 
+TEST_F(LogAndSettings, KeyPollDuringDelayIsOnForAnyValueButZeroAndIsNotLogged) {
+  EXPECT_FALSE(Settings().PollDuringDelay());
+  for (const auto& [line, on] : std::vector<std::pair<std::string, bool>>{
+           {"KeyPollDuringDelay=1", true},
+           {"KeyPollDuringDelay=0", false},
+           {"KeyPollDuringDelay=-1", true},
+           {"KeyPollDuringDelay=yes", false},  // reads as 0
+           {"KeyPollDuringDelay=2", true},
+           {"", true},  // missing: kept
+       }) {
+    WriteFile("pyx.ini", "[PYXRemote]\n" + line + "\n");
+    LogMessage("x\n");
+    EXPECT_EQ(Settings().PollDuringDelay(), on) << line;
+  }
+  EXPECT_NE(Construct().find("> KeyFirstDelay=1000, KeyRepeatDelay=500" + std::string(kEol)),
+            std::string::npos);
+}
+
 TEST_F(LogAndSettings, NegativeValuesAreNotTaken) {
   WriteFile("pyx.ini", "[PYXRemote]\nKeyFirstDelay=-1\nKeyRepeatDelay=-500\n");
   LogMessage("x\n");

@@ -40,9 +40,10 @@ void InTempDir::TearDown() {
   ResetSettings();
 }
 
-void InTempDir::ResetSettings(int32_t first, int32_t repeat) {
+void InTempDir::ResetSettings(int32_t first, int32_t repeat, int32_t poll_during_delay) {
   Settings().KeyFirstDelay.store(first);
   Settings().KeyRepeatDelay.store(repeat);
+  Settings().KeyPollDuringDelay.store(poll_during_delay);
 }
 
 }  // namespace pyx::testing

@@ -25,7 +25,7 @@ class InTempDir : public ::testing::Test {
  protected:
   void SetUp() override;
   void TearDown() override;
-  void ResetSettings(int32_t first = 1000, int32_t repeat = 500);
+  void ResetSettings(int32_t first = 1000, int32_t repeat = 500, int32_t poll_during_delay = 0);
   std::string Log() const { return ReadFile("PYXRemote.log"); }
 
   std::string dir_;

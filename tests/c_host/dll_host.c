@@ -413,6 +413,62 @@ static void CheckRefusingDevice(PFN_GetInterfacePtr factory) {
   CHECK(strstr(log, "Bye") == NULL, "no farewell without register access");
 }
 
+/* KeyPollDuringDelay=1: quick presses during a delay are reported at once, a
+ * held key keeps its timing, and Stop in a delay returns within a poll. */
+static void CheckPollDuringDelay(PFN_GetInterfacePtr factory) {
+  IRemoteModule* module;
+  double began, took, held_at;
+  LONG n;
+  WriteText("pyx.ini",
+            "[PYXRemote]\r\nKeyFirstDelay=1000\r\nKeyRepeatDelay=500\r\nKeyPollDuringDelay=1\r\n");
+  ResetHostObjects();
+  module = Create(factory);
+  if (!module) return;
+  CHECK(module->lpVtbl->Start(module, &g_sink.iface, &g_device.iface) == S_OK, "start");
+  Sleep(50);
+  g_regs.data = 1 << 8; /* Key_1 */
+  Sleep(150);
+  g_regs.data = 0x4000 | (1 << 8);
+  Sleep(100);
+  g_regs.data = 11 << 8; /* Key_2 */
+  Sleep(150);
+  g_regs.data = 0x4000 | (11 << 8);
+  Sleep(100);
+  held_at = NowMs();
+  g_regs.data = 30 << 8; /* Key_Power, held 1600 ms */
+  Sleep(1600);
+  g_regs.data = 0x4000 | (30 << 8);
+  Sleep(100);
+  n = g_sink.count;
+  CHECK(n == 5, "two quick presses and a 1600 ms hold give 5 reports, got %ld", n);
+  if (n == 5) {
+    CHECK(strcmp(g_sink.reports[0].name, "Key_1") == 0 &&
+              strcmp(g_sink.reports[1].name, "Key_2") == 0 &&
+              strcmp(g_sink.reports[2].name, "Key_Power") == 0,
+          "reports %s, %s, %s", g_sink.reports[0].name, g_sink.reports[1].name,
+          g_sink.reports[2].name);
+    CHECK(g_sink.reports[2].at_ms - held_at < 60, "hold reported %.0f ms after the press",
+          g_sink.reports[2].at_ms - held_at);
+    CHECK(g_sink.reports[3].at_ms - g_sink.reports[2].at_ms >= 995 &&
+              g_sink.reports[3].at_ms - g_sink.reports[2].at_ms < 1060,
+          "second report %.0f ms after the first",
+          g_sink.reports[3].at_ms - g_sink.reports[2].at_ms);
+    CHECK(g_sink.reports[4].at_ms - g_sink.reports[3].at_ms >= 495 &&
+              g_sink.reports[4].at_ms - g_sink.reports[3].at_ms < 560,
+          "repeat %.0f ms after the second", g_sink.reports[4].at_ms - g_sink.reports[3].at_ms);
+  }
+  /* Stop inside a 1000 ms delay. The farewell it brings reloads pyx.ini,
+   * and with it the option, off, for the checks after this one. */
+  g_regs.data = 1 << 8;
+  CHECK(WaitFor(&g_sink.count, n + 1, 1000), "another press");
+  WriteText("pyx.ini", "[PYXRemote]\r\nKeyPollDuringDelay=0\r\n");
+  began = NowMs();
+  CHECK(module->lpVtbl->Stop(module) == S_OK, "stop");
+  took = NowMs() - began;
+  CHECK(took < 100, "Stop in a delay took %.0f ms", took);
+  CHECK(module->lpVtbl->Release(module) == 0, "last release");
+}
+
 /* The version resource, as Explorer's Properties reads it. */
 static void CheckVersionResource(const char* path) {
   static const char* const kStrings[][2] = {
@@ -607,6 +663,7 @@ int main(int argc, char** argv) {
   CheckRun(factory);
   CheckIniAndNoSink(factory);
   CheckRefusingDevice(factory);
+  CheckPollDuringDelay(factory);
   CheckShutdownFromOnKey(factory);
   CheckBlockingSink(factory);
   CheckLateWorker(library, factory, argv[1]);

@@ -329,7 +329,7 @@ void BM_DecidePoll(benchmark::State& state) {
   int32_t last = -1;
   size_t i = 0;
   for (auto _ : state) {
-    const pyx::PollDecision next = pyx::DecidePoll(last, kData[i], 1000, 500);
+    const pyx::PollDecision next = pyx::DecidePoll(last, kData[i], 0, {1000, 500, false});
     last = next.last;
     i = i == 5 ? 0 : i + 1;
     benchmark::DoNotOptimize(next);
