@@ -1,17 +1,37 @@
 #include "platform/ini_parse.h"
 
+#include <cstdlib>
+
 namespace pyx::platform {
 namespace {
 
-bool IsSpace(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+// The reader sees one char per UTF-16 code unit of the file, as the Windows
+// reader does after it has converted the file: ASCII as it is, and anything
+// else decoded from UTF-8 or UTF-16 as kOther, which is neither white space,
+// a digit, a letter nor punctuation. A file without a byte-order mark is
+// taken byte for byte.
+constexpr char kOther = '\x80';
+
+// White space around lines, names and values.
+bool IsProfileSpace(char c) {
+  const auto u = static_cast<unsigned char>(c);
+  return (u >= 0x09 && u <= 0x0D) || u == 0x20 || u == 0x1A;
+}
+
+// White space before a number: any character up to the space.
+bool IsNumberSpace(char c) {
+  const auto u = static_cast<unsigned char>(c);
+  return u >= 0x01 && u <= 0x20;
 }
 
 std::string_view Trim(std::string_view s) {
-  while (!s.empty() && IsSpace(s.front())) s.remove_prefix(1);
-  while (!s.empty() && IsSpace(s.back())) s.remove_suffix(1);
+  while (!s.empty() && IsProfileSpace(s.front())) s.remove_prefix(1);
+  while (!s.empty() && IsProfileSpace(s.back())) s.remove_suffix(1);
   return s;
 }
+
+// A name or value ends at a NUL, as a C string does.
+std::string_view UpToNul(std::string_view s) { return s.substr(0, s.find('\0')); }
 
 char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
@@ -30,28 +50,105 @@ int DigitValue(char c) {
   return 99;
 }
 
-// Splits text into lines at '\n' or '\r'; empty lines come out empty.
-class LineReader {
- public:
-  explicit LineReader(std::string_view text) : rest_(text) {}
-  bool Next(std::string_view* line) {
-    if (rest_.empty()) return false;
-    size_t end = rest_.find_first_of("\r\n");
-    if (end == std::string_view::npos) end = rest_.size();
-    *line = rest_.substr(0, end);
-    rest_.remove_prefix(end == rest_.size() ? end : end + 1);
-    return true;
+// UTF-8 to one char per UTF-16 code unit; a byte that starts no valid
+// sequence stands for one unit. Writes at most text.size() chars.
+size_t DecodeUtf8(std::string_view text, char* out) {
+  size_t n = 0;
+  for (size_t i = 0; i < text.size();) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    if (lead < 0x80) {
+      out[n++] = static_cast<char>(lead);
+      ++i;
+      continue;
+    }
+    const size_t length = lead >= 0xF0 && lead <= 0xF4 ? 4
+                          : lead >= 0xE0               ? 3
+                          : lead >= 0xC2               ? 2
+                                                       : 0;
+    size_t got = 1;
+    while (length != 0 && got < length && i + got < text.size() &&
+           (static_cast<unsigned char>(text[i + got]) & 0xC0) == 0x80) {
+      ++got;
+    }
+    if (length != 0 && got == length) {
+      out[n++] = kOther;
+      if (length == 4) out[n++] = kOther;  // a surrogate pair
+      i += length;
+    } else {
+      out[n++] = kOther;
+      ++i;
+    }
   }
+  return n;
+}
 
- private:
-  std::string_view rest_;
-};
+// UTF-16 in the given byte order; an odd last byte is dropped.
+size_t DecodeUtf16(std::string_view text, bool big_endian, char* out) {
+  size_t n = 0;
+  for (size_t i = 0; i + 1 < text.size(); i += 2) {
+    const auto first = static_cast<unsigned char>(text[i]);
+    const auto second = static_cast<unsigned char>(text[i + 1]);
+    const unsigned unit = big_endian ? (first << 8 | second) : (second << 8 | first);
+    out[n++] = unit < 0x80 ? static_cast<char>(unit) : kOther;
+  }
+  return n;
+}
+
+// The value as the Windows reader hands it to its number conversion: in a
+// buffer of 30 characters, a value that starts and ends with the same quote
+// loses the first, and the last when the rest fits.
+std::string_view AsRead(std::string_view value) {
+  constexpr size_t kBuffer = 30;
+  bool quoted = false;
+  if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+      value.back() == value.front()) {
+    quoted = true;
+    value.remove_prefix(1);
+  }
+  std::string_view read = value.substr(0, kBuffer - 1);
+  if (quoted && kBuffer >= value.size()) read.remove_suffix(1);
+  return read;
+}
+
+// The value of `key` in the first section named `section`: `*found` false
+// when there is no such section or key; an empty view for a key without '='.
+std::string_view FindValue(std::string_view text, std::string_view section, std::string_view key,
+                           bool* found) {
+  *found = false;
+  bool in_section = false;
+  size_t next = 0;
+  while (next < text.size()) {
+    size_t end = text.find_first_of("\r\n", next);
+    end = end == std::string_view::npos ? text.size() : end + 1;
+    const std::string_view line = Trim(text.substr(next, end - next));
+    next = end;
+    if (line.empty()) continue;
+    if (line.front() == '[') {
+      const size_t close = line.rfind(']');
+      if (close != std::string_view::npos) {
+        if (in_section) return {};
+        in_section = SameName(UpToNul(Trim(line.substr(1, close - 1))), section);
+        continue;
+      }
+      // A '[' without a ']' begins an ordinary key line.
+    }
+    if (!in_section) continue;
+    const size_t equals = line.find('=');
+    const std::string_view name =
+        equals == std::string_view::npos ? line : Trim(line.substr(0, equals));
+    if (!SameName(UpToNul(name), key)) continue;
+    *found = true;
+    return equals == std::string_view::npos ? std::string_view()
+                                            : UpToNul(Trim(line.substr(equals + 1)));
+  }
+  return {};
+}
 
 }  // namespace
 
 int32_t ParseProfileInt(std::string_view value) noexcept {
   size_t i = 0;
-  while (i < value.size() && IsSpace(value[i])) ++i;
+  while (i < value.size() && IsNumberSpace(value[i])) ++i;
   bool negative = false;
   if (i < value.size() && (value[i] == '+' || value[i] == '-')) {
     negative = value[i] == '-';
@@ -86,39 +183,26 @@ int32_t ParseProfileInt(std::string_view value) noexcept {
 
 int32_t IniLookupInt(std::string_view text, std::string_view section, std::string_view key,
                      int32_t fallback) noexcept {
-  constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
-  if (text.substr(0, kUtf8Bom.size()) == kUtf8Bom) text.remove_prefix(kUtf8Bom.size());
-
-  bool in_section = false;
-  LineReader lines(text);
-  std::string_view line;
-  while (lines.Next(&line)) {
-    line = Trim(line);
-    if (line.empty()) continue;
-    if (line.front() == '[') {
-      const size_t close = line.rfind(']');
-      if (close != 0 && close != std::string_view::npos) {
-        if (in_section) return fallback;
-        if (SameName(Trim(line.substr(1, close - 1)), section)) in_section = true;
-        continue;
-      }
-      // A '[' without a closing ']' is an ordinary key line.
+  const auto starts = [&text](std::string_view mark) {
+    return text.substr(0, mark.size()) == mark;
+  };
+  char* decoded = nullptr;
+  if (starts("\xEF\xBB\xBF") || starts("\xFF\xFE") || starts("\xFE\xFF")) {
+    decoded = static_cast<char*>(std::malloc(text.size()));
+    if (decoded == nullptr) return fallback;
+    size_t length;
+    if (starts("\xEF\xBB\xBF")) {
+      length = DecodeUtf8(text.substr(3), decoded);
+    } else {
+      length = DecodeUtf16(text.substr(2), starts("\xFE\xFF"), decoded);
     }
-    if (!in_section) continue;
-    const size_t equals = line.find('=');
-    if (equals == std::string_view::npos) {
-      if (SameName(line, key)) return fallback;
-      continue;
-    }
-    if (!SameName(Trim(line.substr(0, equals)), key)) continue;
-    std::string_view value = Trim(line.substr(equals + 1));
-    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
-        value.back() == value.front()) {
-      value = value.substr(1, value.size() - 2);
-    }
-    return value.empty() ? fallback : ParseProfileInt(value);
+    text = std::string_view(decoded, length);
   }
-  return fallback;
+  bool found = false;
+  const std::string_view value = AsRead(FindValue(text, section, key, &found));
+  const int32_t result = !found || value.empty() ? fallback : ParseProfileInt(value);
+  std::free(decoded);
+  return result;
 }
 
 }  // namespace pyx::platform

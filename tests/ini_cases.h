@@ -17,7 +17,17 @@ struct IniCase {
   int32_t expected;
 };
 
+// ASCII text as UTF-16 with its byte-order mark, in either byte order.
+inline std::string Utf16(const std::string& ascii, bool big_endian = false) {
+  std::string out = big_endian ? "\xFE\xFF" : "\xFF\xFE";
+  for (char c : ascii) {
+    out += big_endian ? std::string{'\0', c} : std::string{c, '\0'};
+  }
+  return out;
+}
+
 inline std::vector<IniCase> IniCases() {
+  using namespace std::string_literals;
   return {
       {"plain", "[PYXRemote]\nKeyFirstDelay=1000\n", 1000},
       {"CRLF line ends", "[PYXRemote]\r\nKeyRepeatDelay=1\r\nKeyFirstDelay=250\r\n", 250},
@@ -68,6 +78,39 @@ inline std::vector<IniCase> IniCases() {
       {"reads as signed", "[PYXRemote]\nKeyFirstDelay=4294967295\n", -1},
       {"largest positive", "[PYXRemote]\nKeyFirstDelay=2147483647\n", 2147483647},
       {"one past it", "[PYXRemote]\nKeyFirstDelay=2147483648\n", INT32_MIN},
+      {"UTF-16, little-endian", Utf16("[PYXRemote]\r\nKeyFirstDelay=400\r\n"), 400},
+      {"UTF-16, big-endian", Utf16("[PYXRemote]\r\nKeyFirstDelay=401\r\n", true), 401},
+      {"UTF-16 with a character beyond ASCII",
+       Utf16("[PYXRemote]\nKeyFirstDelay=402\n") + "\xE9\x00", 402},
+      {"UTF-16 mark alone", "\xFF\xFE", kIniDefault},
+      {"UTF-8 beyond ASCII in a value", "\xEF\xBB\xBF[PYXRemote]\nKeyFirstDelay=404\xC3\xA9\n",
+       404},
+      {"control characters before the number", "[PYXRemote]\nKeyFirstDelay=\x01\x02\x1F 405\n",
+       405},
+      {"Ctrl-Z around names",
+       "\x1A[\x1A"
+       "PYXRemote\x1A]\x1A\n\x1A"
+       "KeyFirstDelay\x1A=\x1A"
+       "406\x1A\n",
+       406},
+      {"a NUL ends a value",
+       "[PYXRemote]\nKeyFirstDelay=40\x00"
+       "7\n"s,
+       40},
+      {"a NUL ends a key name", "[PYXRemote]\nKeyFirstDelay\x00junk=408\n"s, 408},
+      {"a NUL ends a section name", "[PYXRemote\x00junk]\nKeyFirstDelay=409\n"s, 409},
+      {"a NUL cuts a key name short", "[PYXRemote]\nKeyFirst\x00Delay=410\n"s, kIniDefault},
+      {"29 characters of a value are read",
+       "[PYXRemote]\nKeyFirstDelay=" + std::string(27, '\x01') + "411\n", 41},
+      {"a quoted value of 29 characters loses its last one",
+       "[PYXRemote]\nKeyFirstDelay=\"" + std::string(25, '0') + "4125\"\n", 412},
+      {"CR and LF line ends mixed", "[Other]\rKeyFirstDelay=1\n[PYXRemote]\rKeyFirstDelay=414\n",
+       414},
+      {"a key that extends the name", "[PYXRemote]\nKeyFirstDelays=415\n", kIniDefault},
+      {"a key that is a prefix of the name", "[PYXRemote]\nKeyFirst=416\n", kIniDefault},
+      {"a section that extends the name", "[PYXRemoteX]\nKeyFirstDelay=417\n", kIniDefault},
+      {"a section that is a prefix of the name", "[PYX]\nKeyFirstDelay=418\n", kIniDefault},
+      {"quoted value, then white space", "[PYXRemote]\nKeyFirstDelay=\"419\"  \t\n", 419},
   };
 }
 
