@@ -73,5 +73,12 @@ TEST(Script, RejectsBadInputWithAMessageThatNamesTheStep) {
   }
 }
 
+TEST(Script, FilesSavedAsUtf8WithAMarkOrAsUtf16ReadAsText) {
+  EXPECT_EQ(ScriptText("\xEF\xBB\xBFPower:100"), "Power:100");
+  EXPECT_EQ(ScriptText(std::string("\xFF\xFEP\0o\0w\0e\0r\0\xE9\0", 14)), "Power?");
+  EXPECT_EQ(ScriptText(std::string("\xFE\xFF\0M\0u\0t\0e", 10)), "Mute");
+  EXPECT_EQ(ScriptText("Power:100"), "Power:100");
+}
+
 }  // namespace
 }  // namespace remote_host

@@ -67,10 +67,10 @@ TEST(RunSummary, CountsPressesReportsLatenciesAndIntervalsPerKey) {
                     {4, "code:4", 6000, 6300}};
   record.reports = {{104, "Key_ChannelUp", "ChannelUp"},  {1105, "Key_ChannelUp", "ChannelUp"},
                     {1605, "Key_ChannelUp", "ChannelUp"}, {2105, "Key_ChannelUp", "ChannelUp"},
-                    {3002, "Key_VolumeUp", "VolumeUp"},   {4510, "Key_VolumeUp", "VolumeUp"},
-                    {5010, "Key_VolumeUp", "VolumeUp"}};
+                    {2605, "Key_ChannelUp", "ChannelUp"}, {3002, "Key_VolumeUp", "VolumeUp"},
+                    {4510, "Key_VolumeUp", "VolumeUp"},   {5010, "Key_VolumeUp", "VolumeUp"}};
   const std::string summary = Summary(record);
-  EXPECT_NE(summary.find("Key_ChannelUp            1       4  4                  1001 500 500"),
+  EXPECT_NE(summary.find("Key_ChannelUp            1       5  4                  1001 500 x 3"),
             std::string::npos)
       << summary;
   EXPECT_NE(summary.find("Key_VolumeUp             2       3  2, 10              - | 500"),
@@ -79,9 +79,14 @@ TEST(RunSummary, CountsPressesReportsLatenciesAndIntervalsPerKey) {
   EXPECT_NE(summary.find("code 4 (no row)          1       0  -"), std::string::npos) << summary;
 
   const std::string timelines = Timelines(record, 80);
-  EXPECT_NE(timelines.find("Key_ChannelUp (ChannelUp:2200) at 100 ms: held 2200 ms, 4 reports"),
+  EXPECT_NE(timelines.find("Key_ChannelUp (ChannelUp:2200) at 100 ms: held 2200 ms, 5 reports"),
             std::string::npos)
       << timelines;
+  // Every press on the one scale that fits the longest: 2505 ms in 68 columns.
+  size_t axes = 0;
+  for (size_t at = 0; (at = timelines.find("1 char = 50 ms", at)) != std::string::npos; ++at)
+    ++axes;
+  EXPECT_EQ(axes, record.presses.size()) << timelines;
   for (size_t start = 0, end; (end = timelines.find('\n', start)) != std::string::npos;
        start = end + 1) {
     EXPECT_LE(end - start, 80u) << timelines.substr(start, end - start);

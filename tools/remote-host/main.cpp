@@ -151,7 +151,7 @@ int ParseOptions(int argc, char** argv, Options* options) {
         read = in && ReadAll(in, &text);
       }
       if (!read) return Usage("cannot read the script " + path);
-      if (!take_script(text)) return Usage("give one script only");
+      if (!take_script(ScriptText(text))) return Usage("give one script only");
     } else {
       return Usage("unknown argument '" + arg + "'");
     }

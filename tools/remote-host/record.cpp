@@ -39,6 +39,21 @@ std::vector<std::vector<const KeyReport*>> ReportsByPress(const RunRecord& recor
   return by_press;
 }
 
+// "1000 500 500 500 500" as "1000 500 x 4": a run of three or more equal
+// values is written once with its count.
+std::string Runs(const std::vector<std::string>& values) {
+  std::string out;
+  for (size_t i = 0; i < values.size();) {
+    size_t n = 1;
+    while (i + n < values.size() && values[i + n] == values[i]) ++n;
+    const size_t shown = n >= 3 ? 1 : n;
+    for (size_t k = 0; k < shown; ++k) out += (out.empty() ? "" : " ") + values[i];
+    if (n >= 3) out += " x " + std::to_string(n);
+    i += n;
+  }
+  return out;
+}
+
 struct KeyLine {
   int presses = 0;
   int reports = 0;
@@ -64,11 +79,11 @@ std::string Summary(const RunRecord& record) {
     line.reports += static_cast<int>(reports.size());
     if (reports.empty()) continue;
     line.latencies.push_back(Ms(reports[0]->at_ms - record.presses[i].start_ms));
-    std::string gaps;
+    std::vector<std::string> gaps;
     for (size_t r = 1; r < reports.size(); ++r) {
-      gaps += (gaps.empty() ? "" : " ") + Ms(reports[r]->at_ms - reports[r - 1]->at_ms);
+      gaps.push_back(Ms(reports[r]->at_ms - reports[r - 1]->at_ms));
     }
-    line.intervals.push_back(gaps.empty() ? "-" : gaps);
+    line.intervals.push_back(gaps.empty() ? "-" : Runs(gaps));
     if (!gaps.empty()) line.any_interval = true;
   }
 
@@ -97,20 +112,26 @@ std::string Summary(const RunRecord& record) {
 std::string Timelines(const RunRecord& record, int columns) {
   const auto by_press = ReportsByPress(record);
   const int width = std::max(20, columns - 12);
+  // One scale for every press, so that their lengths compare: the longest
+  // hold or last report fits.
+  double span = 0;
+  for (size_t i = 0; i < record.presses.size(); ++i) {
+    const Press& press = record.presses[i];
+    span = std::max(span, press.end_ms - press.start_ms);
+    for (const KeyReport* r : by_press[i]) span = std::max(span, r->at_ms - press.start_ms);
+  }
+  // 1, 2 or 5 times a power of ten milliseconds per character.
+  double scale = 1;
+  for (double decade = 1; scale * width < span + 1; decade *= 10) {
+    for (double step : {1.0, 2.0, 5.0}) {
+      scale = step * decade;
+      if (scale * width >= span + 1) break;
+    }
+  }
   std::string out;
   for (size_t i = 0; i < record.presses.size(); ++i) {
     const Press& press = record.presses[i];
     const auto& reports = by_press[i];
-    double span = press.end_ms - press.start_ms;
-    for (const KeyReport* r : reports) span = std::max(span, r->at_ms - press.start_ms);
-    // A scale of 1, 2 or 5 times a power of ten milliseconds per character.
-    double scale = 1;
-    for (double decade = 1; scale * width < span + 1; decade *= 10) {
-      for (double step : {1.0, 2.0, 5.0}) {
-        scale = step * decade;
-        if (scale * width >= span + 1) break;
-      }
-    }
     auto column = [&](double ms) {
       return std::min(width - 1, static_cast<int>(std::floor((ms - press.start_ms) / scale)));
     };

@@ -29,11 +29,11 @@ struct RunRecord {
 
 // Per reported key (or raw code without a row): presses, reports, the
 // first report's latency after each press, and the intervals between
-// reports, press by press.
+// reports, press by press (a run of three or more equal ones as "500 x 4").
 std::string Summary(const RunRecord& record);
 
-// For each press: the hold and the reports on one millisecond scale chosen
-// to fit `columns` characters.
+// For each press: the hold and the reports, every press on one millisecond
+// scale chosen to fit the longest in `columns` characters.
 std::string Timelines(const RunRecord& record, int columns);
 
 }  // namespace remote_host

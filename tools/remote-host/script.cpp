@@ -113,4 +113,21 @@ ParseResult ParseScript(std::string_view script) {
   return result;
 }
 
+std::string ScriptText(std::string_view bytes) {
+  const auto starts = [&bytes](std::string_view mark) {
+    return bytes.substr(0, mark.size()) == mark;
+  };
+  if (starts("\xEF\xBB\xBF")) return std::string(bytes.substr(3));
+  if (!starts("\xFF\xFE") && !starts("\xFE\xFF")) return std::string(bytes);
+  const bool big_endian = starts("\xFE\xFF");
+  std::string text;
+  for (size_t i = 2; i + 1 < bytes.size(); i += 2) {
+    const auto first = static_cast<unsigned char>(bytes[i]);
+    const auto second = static_cast<unsigned char>(bytes[i + 1]);
+    const unsigned unit = big_endian ? (first << 8 | second) : (second << 8 | first);
+    text += unit < 0x80 ? static_cast<char>(unit) : '?';
+  }
+  return text;
+}
+
 }  // namespace remote_host

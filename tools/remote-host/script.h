@@ -35,4 +35,9 @@ struct ParseResult {
 
 ParseResult ParseScript(std::string_view script);
 
+// A script file's bytes as text: a UTF-8 byte-order mark is dropped, and a
+// file that starts with a UTF-16 one (FF FE or FE FF, as Notepad saves
+// "Unicode") is converted; characters beyond ASCII become '?'.
+std::string ScriptText(std::string_view bytes);
+
 }  // namespace remote_host

@@ -89,7 +89,15 @@ void Session::LetGo() {
 void Session::End() {
   LetGo();
   if (module_ != nullptr) {
+    const double began = NowMs();
     module_->Stop();
+    const double took = NowMs() - began;
+    // The module waits 5000 ms for its worker, then gives up on it.
+    if (took >= 4900) {
+      console_.Line("remote-host: Stop gave up waiting for the module's worker after " +
+                    std::to_string(static_cast<long>(took)) +
+                    " ms (a key delay near 5000 ms or more?); it ends on its own");
+    }
     module_->Release();
     module_ = nullptr;
   }
