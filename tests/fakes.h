@@ -124,7 +124,8 @@ struct RegisterAccess {
 };
 
 // The card's registers: the enable register keeps what is written to it;
-// the data register shows whatever the test sets.
+// the data register shows whatever the test sets. A call while the module
+// holds no reference is refused and counted in `unheld_calls`.
 class FakeRegisters final : public IRegisterAccess {
  public:
   HRESULT PYX_CALL QueryInterface(REFIID, void** object) override {
@@ -135,6 +136,7 @@ class FakeRegisters final : public IRegisterAccess {
   ULONG PYX_CALL Release() override { return count_.Drop(); }
   HRESULT PYX_CALL Placeholder() override { return E_UNEXPECTED; }
   HRESULT PYX_CALL ReadRegister(uint32_t offset, uint32_t* value) override {
+    if (!Held()) return E_UNEXPECTED;
     if (fail_reads) {
       Record({'R', offset, 0});
       return E_UNEXPECTED;  // and leaves *value alone
@@ -145,6 +147,7 @@ class FakeRegisters final : public IRegisterAccess {
     return S_OK;
   }
   HRESULT PYX_CALL WriteRegister(uint32_t offset, uint32_t value) override {
+    if (!Held()) return E_UNEXPECTED;
     if (offset == 0x118) enable.store(value);
     Record({'W', offset, value});
     return S_OK;
@@ -163,8 +166,14 @@ class FakeRegisters final : public IRegisterAccess {
   std::atomic<uint32_t> enable{0};
   std::atomic<uint32_t> data{0x4000};  // no key down
   std::atomic<bool> fail_reads{false};
+  std::atomic<int> unheld_calls{0};
 
  private:
+  bool Held() {
+    if (count_.refs() > 1) return true;  // beyond the test's own
+    ++unheld_calls;
+    return false;
+  }
   void Record(const RegisterAccess& access) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (accesses_.size() < 100000) accesses_.push_back(access);
@@ -187,7 +196,7 @@ class FakeDevice final : public IUnknown {
       }
       registers.AddRef();
       *object = static_cast<IRegisterAccess*>(&registers);
-      return S_OK;
+      return answer.load();
     }
     *object = nullptr;
     return E_NOINTERFACE;
@@ -201,6 +210,7 @@ class FakeDevice final : public IUnknown {
   FakeRegisters registers;
   std::atomic<bool> refuse{false};
   std::atomic<bool> answer_null{false};  // S_OK with a null pointer
+  std::atomic<HRESULT> answer{S_OK};     // the success code handed out
   std::atomic<int> queries{0};
 
  private:

@@ -39,5 +39,28 @@ TEST_F(Library, LoadsByPathAndRunsThroughItsExport) {
   EXPECT_NE(Log().find("> KeyFirstDelay=30, KeyRepeatDelay=500"), std::string::npos);
 }
 
+// The wait that ships, through the export: a worker asleep in a 5600 ms
+// delay holds Stop for 5000 ms, not longer.
+TEST_F(Library, StopWaitsFiveSecondsForALateWorker) {
+  testing::WriteFile("pyx.ini", "[PYXRemote]\nKeyFirstDelay=5600\n");
+  void* library = dlopen(PYX_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL);
+  ASSERT_NE(library, nullptr) << dlerror();
+  auto factory = reinterpret_cast<PFN_GetInterfacePtr>(dlsym(library, "GetInterfacePtr"));
+  testing::FakeSink sink;
+  testing::FakeDevice device;
+  device.registers.data = 30u << 8;
+  IRemoteModule* module = factory();
+  ASSERT_EQ(module->Start(&sink, &device), S_OK);
+  ASSERT_TRUE(sink.WaitForReports(1));
+  const auto began = testing::Clock::now();
+  module->Stop();
+  const auto waited = testing::Clock::now() - began;
+  EXPECT_GE(waited, std::chrono::milliseconds(4950));
+  EXPECT_LT(waited, std::chrono::milliseconds(5400));
+  module->Release();
+  EXPECT_TRUE(testing::WaitUntil([&] { return device.registers.refs() == 1; }));
+  EXPECT_EQ(dlclose(library), 0);
+}
+
 }  // namespace
 }  // namespace pyx

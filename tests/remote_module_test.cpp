@@ -92,7 +92,22 @@ TEST(RemoteModule, StartWithoutADeviceChangesNothing) {
   EXPECT_EQ(probe->Stop(), S_OK);
   std::this_thread::sleep_for(10ms);
   EXPECT_EQ(probe->runs, 0);
+
+  // On a started object too: its worker goes on, its references stay.
+  FakeSink other_sink;
+  FakeDevice device;
+  ASSERT_EQ(probe->Start(&sink, &device), S_OK);
+  ASSERT_TRUE(WaitUntil([&] { return probe->runs == 1; }));
+  EXPECT_EQ(probe->Start(&other_sink, nullptr), E_UNEXPECTED);
+  std::this_thread::sleep_for(10ms);
+  EXPECT_EQ(probe->ended, 0);
+  EXPECT_EQ(probe->runs, 1);
+  EXPECT_EQ(device.refs(), 2u);
+  EXPECT_EQ(sink.refs(), 2u);
+  EXPECT_EQ(other_sink.refs(), 1u);
   EXPECT_EQ(probe->Release(), 0u);
+  EXPECT_EQ(device.refs(), 1u);
+  EXPECT_EQ(sink.refs(), 1u);
 }
 
 platform::Resource g_failing;
