@@ -1,17 +1,3 @@
-# Cross build of the 64-bit Windows DLL with mingw-w64. The posix thread
-# model's compilers are used because GoogleTest needs std::thread; the module
-# itself calls the Win32 thread services directly.
-set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_SYSTEM_PROCESSOR x86_64)
-
-set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc-posix)
-set(CMAKE_CXX_COMPILER x86_64-w64-mingw32-g++-posix)
-set(CMAKE_RC_COMPILER x86_64-w64-mingw32-windres)
-
-set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-
-# Tests run under Wine.
-set(CMAKE_CROSSCOMPILING_EMULATOR wine)
+# The 64-bit Windows DLL: PYXRemote.dll for 64-bit hosts.
+set(PYX_MINGW_TARGET x86_64)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64.cmake)
