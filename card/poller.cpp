@@ -43,10 +43,9 @@ void PollUntilStopped(IRegisterAccess& registers, WorkerContext& worker,
         DecidePoll(last, data, left_ms,
                    {settings.FirstDelay(), settings.RepeatDelay(), settings.PollDuringDelay()});
     last = next.last;
-    if (next.report) {
-      worker.DispatchKey(last);
-      delay_ends_ms = worker.NowMs() + next.delay_ms;
-    }
+    if (next.report) worker.DispatchKey(last);
+    // Only a report starts a delay; with none to run the clock is not read.
+    if (next.report && next.delay_ms > 0) delay_ends_ms = worker.NowMs() + next.delay_ms;
     delay_running = next.delay_ms > 0;
     worker.Sleep(next.sleep_ms);
   }

@@ -29,9 +29,14 @@ class Worker final : public WorkerContext, public NothrowAllocated {
  public:
   enum Where : int { kOwnCode, kInDeviceCall, kInSinkCall, kEnded, kLetGo };
 
-  Worker(RemoteModuleBase* module, IUnknown* device, IKeySink* sink, const KeyEntry* table,
-         int32_t count)
-      : module_(module), device_(device), sink_(sink), table_(table), count_(count) {}
+  Worker(RemoteModuleBase* module, platform::unique_event stop, IUnknown* device, IKeySink* sink,
+         const KeyEntry* table, int32_t count)
+      : module_(module),
+        stop_(std::move(stop)),
+        device_(device),
+        sink_(sink),
+        table_(table),
+        count_(count) {}
 
   HRESULT QueryDevice(REFIID iid, void** object) override {
     *object = nullptr;
@@ -52,7 +57,7 @@ class Worker final : public WorkerContext, public NothrowAllocated {
   uint32_t NowMs() override { return platform::MonotonicMilliseconds(); }
 
   RemoteModuleBase* module() const { return module_; }
-  platform::unique_event& stop_event() { return stop_; }
+  const platform::unique_event& stop_event() const { return stop_; }
 
   // Host thread: a worker that never ran has nothing to end.
   void NeverRan() { where_.store(kEnded, std::memory_order_relaxed); }
@@ -126,10 +131,10 @@ HRESULT PYX_CALL RemoteModuleBase::Start(IKeySink* sink, IUnknown* device) {
   sink_ = sink;
   if (sink_ != nullptr) sink_->AddRef();
 
-  Worker* worker = new (std::nothrow) Worker(this, device, sink, table_, count_);
+  Worker* worker =
+      new (std::nothrow) Worker(this, platform::CreateStopEvent(), device, sink, table_, count_);
   if (worker == nullptr) return E_UNEXPECTED;
   worker_ = worker;
-  worker->stop_event() = platform::CreateStopEvent();
   if (worker->stop_event()) thread_ = platform::CreateSuspendedThread(&WorkerMain, worker);
   if (!thread_) {
     worker->NeverRan();

@@ -298,10 +298,13 @@ class LateWorker : public ::testing::Test {
     }
     gate_changed_.notify_all();
   }
-  // Every release so far was made on this thread.
-  bool ReleasedHereOnly(const testing::HostCounted& counts) {
-    for (auto id : counts.releasers()) {
-      if (id != std::this_thread::get_id()) return false;
+  // Every reference was taken, and every one given back so far, on this
+  // thread.
+  bool CountedHereOnly(const testing::HostCounted& counts) {
+    for (const auto* calls : {&counts.adders(), &counts.releasers()}) {
+      for (auto id : *calls) {
+        if (id != std::this_thread::get_id()) return false;
+      }
     }
     return !counts.releasers().empty();
   }
@@ -327,8 +330,8 @@ TEST_F(LateWorker, StopReleasesDeviceAndSinkOnItsThreadAndCutsTheWorkerOff) {
   EXPECT_LT(testing::Clock::now() - before, 2s);
   EXPECT_EQ(device_.refs(), 1u);
   EXPECT_EQ(sink_.refs(), 1u);
-  EXPECT_TRUE(ReleasedHereOnly(device_.counts()));
-  EXPECT_TRUE(ReleasedHereOnly(sink_.counts()));
+  EXPECT_TRUE(CountedHereOnly(device_.counts()));
+  EXPECT_TRUE(CountedHereOnly(sink_.counts()));
 
   OpenGate();
   ASSERT_TRUE(WaitUntil([&] { return module_->ended == 1; }));
@@ -356,7 +359,7 @@ TEST_F(LateWorker, OutlivesTheObjectsLastReleaseWithoutTouchingFreedMemory) {
   OpenGate();
   ASSERT_TRUE(WaitUntil([&] { return destroyed_ == 1; }));
   EXPECT_TRUE(sink_.reports().empty());
-  EXPECT_TRUE(ReleasedHereOnly(sink_.counts()));
+  EXPECT_TRUE(CountedHereOnly(sink_.counts()));
 }
 
 TEST_F(LateWorker, ASinkInsideOnKeyIsReleasedByTheWorkerAsTheCallReturns) {
@@ -382,7 +385,7 @@ TEST_F(LateWorker, ASinkInsideOnKeyIsReleasedByTheWorkerAsTheCallReturns) {
   ASSERT_TRUE(WaitUntil([&] { return in_call.load(); }));
   module_->Stop();  // gives up while OnKey blocks
   EXPECT_EQ(device_.refs(), 1u);
-  EXPECT_TRUE(ReleasedHereOnly(device_.counts()));
+  EXPECT_TRUE(CountedHereOnly(device_.counts()));
   EXPECT_TRUE(sink_.counts().releasers().empty());
 
   release_call = true;
