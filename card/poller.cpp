@@ -4,50 +4,62 @@
 
 namespace pyx {
 
-PollDecision DecidePoll(int32_t last, uint32_t data, uint32_t left_ms, const PollTiming& timing) {
+PollDecision DecidePoll(int32_t last, uint32_t data, uint32_t delay_left_ms,
+                        const PollTiming& timing) {
   const auto code = static_cast<int32_t>((data >> kCodeShift) & kCodeMask);
   if ((data & kNoKeyDownBit) == 0) {
-    if (code == last && left_ms > 0) {
-      return {last, false, left_ms, std::min(kIdlePollMs, left_ms)};
+    if (code == last && delay_left_ms > 0) {
+      return {last, false, 0, true, std::min(kIdlePollMs, delay_left_ms)};
     }
     const auto delay =
         static_cast<uint32_t>(code == last ? timing.repeat_delay_ms : timing.first_delay_ms);
-    if (!timing.poll_during_delay) return {code, true, 0, delay};
-    return {code, true, delay, std::min(kIdlePollMs, delay)};
+    if (!timing.poll_during_delay) return {code, true, 0, false, delay};
+    return {code, true, delay, false, std::min(kIdlePollMs, delay)};
   }
   // The receiver latches the last code: while the code lines still show the
   // remembered key, pressing it again counts as a repeat. A release ends the
   // delay.
-  return {code == last ? last : kNoKey, false, 0, kIdlePollMs};
+  return {code == last ? last : kNoKey, false, 0, false, kIdlePollMs};
 }
 
-void PollUntilStopped(IRegisterAccess& registers, WorkerContext& worker,
+namespace {
+
+// A delay timed on the context's clock, with KeyPollDuringDelay.
+struct TimedDelay {
+  bool running = false;
+  uint32_t end_ms = 0;
+};
+
+}  // namespace
+
+void PollUntilStopped(IRegisterAccess& registers, RunContext& context,
                       const ModuleSettings& settings) {
   int32_t last = kNoKey;
-  uint32_t delay_ends_ms = 0;  // on the worker's clock, while delay_running
-  bool delay_running = false;
-  while (!worker.StopRequested()) {
+  TimedDelay delay;
+  while (!context.StopRequested()) {
     uint32_t enable = 0;
     uint32_t data = 0;
     registers.ReadRegister(kPinEnableRegister, &enable);
     registers.WriteRegister(kPinEnableRegister, PinDirections(enable));
     registers.ReadRegister(kPinDataRegister, &data);
-    uint32_t left_ms = 0;
-    if (delay_running) {
+    uint32_t delay_left_ms = 0;
+    if (delay.running) {
       // Wraps with the clock: the difference stays right for 24 days.
-      const auto left = static_cast<int32_t>(delay_ends_ms - worker.NowMs());
-      left_ms = left > 0 ? static_cast<uint32_t>(left) : 0;
+      const auto left = static_cast<int32_t>(delay.end_ms - context.NowMs());
+      delay_left_ms = left > 0 ? static_cast<uint32_t>(left) : 0;
     }
     // Settings are read each cycle, so a reload applies at the next key event.
     const PollDecision next =
-        DecidePoll(last, data, left_ms,
+        DecidePoll(last, data, delay_left_ms,
                    {settings.FirstDelay(), settings.RepeatDelay(), settings.PollDuringDelay()});
     last = next.last;
-    if (next.report) worker.DispatchKey(last);
-    // Only a report starts a delay; with none to run the clock is not read.
-    if (next.report && next.delay_ms > 0) delay_ends_ms = worker.NowMs() + next.delay_ms;
-    delay_running = next.delay_ms > 0;
-    worker.Sleep(next.sleep_ms);
+    if (next.report) context.DispatchKey(last);
+    if (next.timed_delay_ms > 0) {
+      delay = {true, context.NowMs() + next.timed_delay_ms};
+    } else if (!next.delay_goes_on) {
+      delay.running = false;
+    }
+    context.Sleep(next.sleep_ms);
   }
 }
 

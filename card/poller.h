@@ -36,27 +36,31 @@ struct PollTiming {
 };
 
 struct PollDecision {
-  int32_t last;       // the remembered key after this cycle, or kNoKey
-  bool report;        // report `last` now
-  uint32_t delay_ms;  // time left before `last` may be reported again while
-                      // held, from now (from the report, if any); 0: none
-  uint32_t sleep_ms;  // before the next cycle
+  int32_t last;  // the remembered key after this cycle, or kNoKey
+  bool report;   // report `last` now
+  // With poll_during_delay: a delay this cycle's report starts, timed on the
+  // clock from the end of the report, before a held `last` is reported
+  // again; 0 when none starts.
+  uint32_t timed_delay_ms;
+  bool delay_goes_on;  // the timed delay that was running goes on
+  uint32_t sleep_ms;   // before the next cycle
 };
 
 // One cycle's decision from the remembered key, the data register, and the
-// time left in the delay that runs for it (0 when none runs). Without
-// poll_during_delay no delay is left to run: each report sleeps its whole
-// delay. With it, the worker sleeps at most kIdlePollMs at a time, a key
-// held through its delay is reported when the delay runs out, and any other
+// time left in the timed delay that runs (0 when none runs). Without
+// poll_during_delay no delay is timed: each report sleeps its whole delay.
+// With it, the worker sleeps at most kIdlePollMs at a time, a key held
+// through its delay is reported when the delay runs out, and any other
 // press, or a release, is acted on at once.
-PollDecision DecidePoll(int32_t last, uint32_t data, uint32_t left_ms, const PollTiming& timing);
+PollDecision DecidePoll(int32_t last, uint32_t data, uint32_t delay_left_ms,
+                        const PollTiming& timing);
 
-// Polls until worker.StopRequested() is seen before a cycle. Each cycle
+// Polls until context.StopRequested() is seen before a cycle. Each cycle
 // re-asserts the pin directions, reads the data, reports a key that is down
 // and sleeps. Register results are ignored; a read that leaves its variable
-// alone reads as 0. A delay runs from the end of its report on the worker's
-// clock.
-void PollUntilStopped(IRegisterAccess& registers, WorkerContext& worker,
+// alone reads as 0. A timed delay runs from the end of its report on the
+// context's clock.
+void PollUntilStopped(IRegisterAccess& registers, RunContext& context,
                       const ModuleSettings& settings);
 
 }  // namespace pyx

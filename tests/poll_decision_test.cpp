@@ -23,31 +23,56 @@ struct DecisionRow {
 void ExpectDecision(const PollDecision& got, const PollDecision& expected, const char* what) {
   EXPECT_EQ(got.last, expected.last) << what;
   EXPECT_EQ(got.report, expected.report) << what;
-  EXPECT_EQ(got.delay_ms, expected.delay_ms) << what;
+  EXPECT_EQ(got.timed_delay_ms, expected.timed_delay_ms) << what;
+  EXPECT_EQ(got.delay_goes_on, expected.delay_goes_on) << what;
   EXPECT_EQ(got.sleep_ms, expected.sleep_ms) << what;
 }
 
 TEST(DecidePoll, FollowsTheStateTable) {
   const DecisionRow rows[] = {
-      {"first press", -1, KeyDown(30), {30, true, 0, 1000}, {30, true, 1000, 20}},
-      {"held", 30, KeyDown(30), {30, true, 0, 500}, {30, true, 500, 20}},
-      {"another key while held", 30, KeyDown(3), {3, true, 0, 1000}, {3, true, 1000, 20}},
-      {"released, code lines unchanged", 30, NoKey(30), {30, false, 0, 20}, {30, false, 0, 20}},
-      {"released, code lines changed", 30, NoKey(0), {-1, false, 0, 20}, {-1, false, 0, 20}},
-      {"idle with no key remembered", -1, NoKey(0), {-1, false, 0, 20}, {-1, false, 0, 20}},
-      {"code 0 down is a key", -1, KeyDown(0), {0, true, 0, 1000}, {0, true, 1000, 20}},
-      {"code 63 down", -1, KeyDown(63), {63, true, 0, 1000}, {63, true, 1000, 20}},
+      {"first press", -1, KeyDown(30), {30, true, 0, false, 1000}, {30, true, 1000, false, 20}},
+      {"held", 30, KeyDown(30), {30, true, 0, false, 500}, {30, true, 500, false, 20}},
+      {"another key while held",
+       30,
+       KeyDown(3),
+       {3, true, 0, false, 1000},
+       {3, true, 1000, false, 20}},
+      {"released, code lines unchanged",
+       30,
+       NoKey(30),
+       {30, false, 0, false, 20},
+       {30, false, 0, false, 20}},
+      {"released, code lines changed",
+       30,
+       NoKey(0),
+       {-1, false, 0, false, 20},
+       {-1, false, 0, false, 20}},
+      {"idle with no key remembered",
+       -1,
+       NoKey(0),
+       {-1, false, 0, false, 20},
+       {-1, false, 0, false, 20}},
+      {"code 0 down is a key",
+       -1,
+       KeyDown(0),
+       {0, true, 0, false, 1000},
+       {0, true, 1000, false, 20}},
+      {"code 63 down", -1, KeyDown(63), {63, true, 0, false, 1000}, {63, true, 1000, false, 20}},
       {"bits outside 8..14 are ignored",
        5,
        0xFFFF80FFu | KeyDown(5),
-       {5, true, 0, 500},
-       {5, true, 500, 20}},
+       {5, true, 0, false, 500},
+       {5, true, 500, false, 20}},
       {"bits outside 8..14 while idle",
        5,
        0xFFFFC0FFu & ~0x3F00u,
-       {-1, false, 0, 20},
-       {-1, false, 0, 20}},
-      {"a remembered code no card yields", 255, NoKey(63), {-1, false, 0, 20}, {-1, false, 0, 20}},
+       {-1, false, 0, false, 20},
+       {-1, false, 0, false, 20}},
+      {"a remembered code no card yields",
+       255,
+       NoKey(63),
+       {-1, false, 0, false, 20},
+       {-1, false, 0, false, 20}},
   };
   for (const DecisionRow& row : rows) {
     ExpectDecision(DecidePoll(row.last, row.data, 0, kOff), row.off, row.what);
@@ -55,7 +80,7 @@ TEST(DecidePoll, FollowsTheStateTable) {
   }
 }
 
-// A delay runs only when the worker polls during delays.
+// A delay is timed only when the worker polls during delays.
 TEST(DecidePoll, DuringADelayWaitsForTheHeldKeyAndActsOnAnythingElseAtOnce) {
   struct Row {
     const char* what;
@@ -65,19 +90,19 @@ TEST(DecidePoll, DuringADelayWaitsForTheHeldKeyAndActsOnAnythingElseAtOnce) {
     PollDecision expected;
   };
   const Row rows[] = {
-      {"held through its delay", 30, KeyDown(30), 700, {30, false, 700, 20}},
-      {"held, the delay nearly out", 30, KeyDown(30), 5, {30, false, 5, 5}},
-      {"held, the delay out", 30, KeyDown(30), 0, {30, true, 500, 20}},
-      {"another key", 30, KeyDown(3), 700, {3, true, 1000, 20}},
-      {"released, code lines unchanged", 30, NoKey(30), 700, {30, false, 0, 20}},
-      {"released, code lines changed", 30, NoKey(0), 700, {-1, false, 0, 20}},
+      {"held through its delay", 30, KeyDown(30), 700, {30, false, 0, true, 20}},
+      {"held, the delay nearly out", 30, KeyDown(30), 5, {30, false, 0, true, 5}},
+      {"held, the delay out", 30, KeyDown(30), 0, {30, true, 500, false, 20}},
+      {"another key", 30, KeyDown(3), 700, {3, true, 1000, false, 20}},
+      {"released, code lines unchanged", 30, NoKey(30), 700, {30, false, 0, false, 20}},
+      {"released, code lines changed", 30, NoKey(0), 700, {-1, false, 0, false, 20}},
   };
   for (const Row& row : rows) {
     ExpectDecision(DecidePoll(row.last, row.data, row.left_ms, kOn), row.expected, row.what);
   }
   EXPECT_EQ(DecidePoll(-1, KeyDown(1), 0, {1000, 7, true}).sleep_ms, 20u);
   EXPECT_EQ(DecidePoll(1, KeyDown(1), 0, {1000, 7, true}).sleep_ms, 7u);
-  EXPECT_EQ(DecidePoll(1, KeyDown(1), 0, {1000, 0, true}).delay_ms, 0u);
+  EXPECT_EQ(DecidePoll(1, KeyDown(1), 0, {1000, 0, true}).timed_delay_ms, 0u);
 }
 
 TEST(DecidePoll, TakesTheDelaysItIsGiven) {
