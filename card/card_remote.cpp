@@ -36,15 +36,15 @@ CardRemoteModule::CardRemoteModule(uint32_t stop_wait_ms)
 
 CardRemoteModule::~CardRemoteModule() = default;
 
-int32_t CardRemoteModule::Run(WorkerContext& worker) {
+int32_t CardRemoteModule::Run(RunContext& context) {
   IRegisterAccess* registers = nullptr;
   const HRESULT result =
-      worker.QueryDevice(IID_IRegisterAccess, reinterpret_cast<void**>(&registers));
+      context.QueryDevice(IID_IRegisterAccess, reinterpret_cast<void**>(&registers));
   if (FAILED(result)) return result;
   // A device that answers success with no interface has none to offer.
   if (registers == nullptr) return E_NOINTERFACE;
 
-  PollUntilStopped(*registers, worker, Settings());
+  PollUntilStopped(*registers, context, Settings());
   LogMessage("Tarvikon: Break event received. Bye!\n");
   return static_cast<int32_t>(registers->Release());
 }

@@ -23,7 +23,7 @@ class CardRemoteModule final : public RemoteModuleBase {
   ~CardRemoteModule() override;
 
   // Polls the card until stopped; on the worker thread.
-  int32_t Run(WorkerContext& worker) override;
+  int32_t Run(RunContext& context) override;
 };
 
 }  // namespace pyx

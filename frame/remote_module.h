@@ -1,42 +1,62 @@
 // The module object the host holds: reference counting, interface queries,
-// Start and Stop of the worker thread, and the report of a key code to the
-// host's sink through a key table. The body of the worker, Run, is left to a
-// subclass.
+// Start and Stop of a worker thread, and the report of a key code to the
+// host's sink through a key table. Run, the worker thread's body, is left to
+// a subclass.
 //
-// States
+// States, as the host's calls move them
 //
 //   Created --Start--> Started --Stop--> Stopped (as Created; Start again)
-//      |                  |                 |
-//      +------------------+-----------------+--> final Release: Stop, then free
-//
-//   "Started without a worker": Start found no memory, event or thread and
-//   returned E_UNEXPECTED; it holds its references until Stop all the same.
+//   Started --Start--> Stop, then Start: the old references go, new ones come
+//   any     --Start with a null device--> unchanged, E_UNEXPECTED
+//   any     --Start that finds no memory--> Stopped, E_UNEXPECTED, nothing kept
+//   any     --Start that finds no event or no thread--> "started without a
+//           worker", E_UNEXPECTED: its Session keeps the references (and
+//           the event) until Stop
+//   any     --final Release--> Stop, then the host's hold goes (see holds_)
+//   Start during the final Release (from a host object's Release that Stop
+//   calls), or whose own Stop of the old session lets go of the object's
+//   last reference: E_UNEXPECTED, nothing kept.
+//   AddRef and Release once refs_ is 0: 0, nothing changes.
 //
 // Who owns what
 //
-//   host's thread   refs_, the count of the host's references.
-//   the object      device_ and sink_, one reference each from Start to Stop;
-//                   the worker's thread handle; one share of its Worker.
-//   Worker          one per Start: the stop event, and where the worker is
-//                   with the host's objects. Two shares, the object's (until
-//                   Stop) and the worker thread's (until it ends); the second
-//                   to let go frees it.
-//   worker thread   its IRegisterAccess, taken and released on that thread.
-//   keepers_        the object's memory: 1 while the host holds references,
-//                   plus 1 for each worker that has not ended (a worker that
-//                   outlived Stop's wait still runs the object's Run).
+//   RemoteModuleBase  refs_: the host's references, touched by the host's
+//                     calls only, on the thread the host makes them on (the
+//                     worker thread, for a Release from OnKey).
+//                     holds_: the object's memory. 1 while refs_ > 0, 1 for
+//                     each worker thread that has not ended, 1 for each Start
+//                     or Stop under way. The last DropHold frees the object;
+//                     the only memory that goes by a count.
+//                     session_: the Session of the current Start, until Stop.
+//                     retired_: Sessions that Stop let go of before their
+//                     worker ended; a later Start or Stop frees each once
+//                     its worker has ended, and the object's end frees all.
+//   Session           one per Start, created by Start, freed by Stop or as
+//                     above (never by its worker): one reference to the
+//                     device and one to the sink, the stop event, the worker
+//                     thread's handle, and the worker thread's hold on the
+//                     object. The object's end may come on a worker thread,
+//                     from the last DropHold.
+//   worker thread     its IRegisterAccess, a local of Run.
 //
-// Threads of the host's objects
+// On which thread the host's references are taken and given back
 //
-//   device, sink  AddRef in Start, Release in Stop or the final Release: on
-//                 the host's calling thread, whether the worker has ended or
-//                 not. One exception: an object the worker is inside a call
-//                 of at that moment (the sink's OnKey; the device's
-//                 QueryInterface, as the worker begins) is released by the
-//                 worker as that call returns. After Stop has returned, the
-//                 worker begins no call on either.
-//   registers     QueryInterface of the device, every register access, and
-//                 their Release: on the worker thread.
+//   device, sink   AddRef: in Start, on its caller's thread.
+//                  Release: in Stop, the final Release or a Start that keeps
+//                  nothing, on its caller's thread (the worker thread, when
+//                  the host calls from OnKey), once the object's own state is
+//                  settled (Session detached, pointers gone): whatever host
+//                  code that Release runs may call Start, Stop or Release,
+//                  and the object is held until the call returns. One
+//                  exception: the object of a call the worker had committed
+//                  to when Stop gave up its wait (OnKey, or the device's
+//                  QueryInterface as the worker begins) is released by the
+//                  worker, on its thread, as that call returns. Once Stop has
+//                  returned the worker begins no call it had not committed
+//                  to before.
+//   registers      the device's QueryInterface, every register access and
+//                  their Release: on the worker thread, possibly after Stop
+//                  has returned.
 #pragma once
 
 #include <atomic>
@@ -44,7 +64,6 @@
 
 #include "frame/host_interfaces.h"
 #include "frame/nothrow_alloc.h"
-#include "platform/platform.h"
 
 namespace pyx {
 
@@ -59,35 +78,35 @@ struct KeyEntry {
 // The first row of table[0..count) with `code`, or null.
 const KeyEntry* FindKey(const KeyEntry* table, int32_t count, int32_t code);
 
-// How long Stop waits for the worker to end, in milliseconds.
+// How long Stop waits for the worker thread to end, in milliseconds.
 inline constexpr uint32_t kStopWaitMs = 5000;
 
-// What a worker's Run may use; every call on the worker thread. The module's
-// own worker implements it on the host's objects and the system's clock and
-// sleep; tests implement it in simulated time.
-class WorkerContext {
+// What Run may use; every call on the worker thread. A Session implements it
+// on the host's objects and the system's clock and sleep; tests implement it
+// in simulated time.
+class RunContext {
  public:
-  // The device's QueryInterface, or E_UNEXPECTED once Stop has let go of the
-  // device.
+  // The device's QueryInterface, or E_UNEXPECTED once Stop has taken the
+  // device back.
   virtual HRESULT QueryDevice(REFIID iid, void** object) = 0;
   // True once Stop has told the worker to end.
   virtual bool StopRequested() = 0;
   // Reports the first row of the key table with `code` to the sink, if there
-  // is a sink and such a row, and Stop has not let go of the sink.
+  // is a sink and such a row, and Stop has not taken the sink back.
   virtual void DispatchKey(int32_t code) = 0;
-  // Suspends the worker for `ms` milliseconds.
+  // Suspends the worker thread for `ms` milliseconds.
   virtual void Sleep(uint32_t ms) = 0;
   // A clock in milliseconds that only goes forward, wrapping at 2^32.
   virtual uint32_t NowMs() = 0;
 
  protected:
-  ~WorkerContext() = default;
+  ~RunContext() = default;
 };
 
-class Worker;
+class Session;
 
 // The host calls the six operations from one thread at a time; the object is
-// freed only through Release.
+// freed only through DropHold.
 class RemoteModuleBase : public IRemoteModule, public NothrowAllocated {
  public:
   HRESULT PYX_CALL QueryInterface(REFIID iid, void** object) override;
@@ -102,25 +121,27 @@ class RemoteModuleBase : public IRemoteModule, public NothrowAllocated {
   RemoteModuleBase(const KeyEntry* table, int32_t count, uint32_t stop_wait_ms = kStopWaitMs);
   virtual ~RemoteModuleBase();
 
-  // The worker's body, on the worker thread; its result is discarded.
-  virtual int32_t Run(WorkerContext& worker) = 0;
+  // The worker thread's body; its result is discarded.
+  virtual int32_t Run(RunContext& context) = 0;
 
  private:
+  friend class Session;
   RemoteModuleBase(const RemoteModuleBase&) = delete;
   RemoteModuleBase& operator=(const RemoteModuleBase&) = delete;
 
-  static void WorkerMain(void* worker);
-  void DropKeeper();
+  void Hold() { holds_.fetch_add(1, std::memory_order_relaxed); }
+  // Frees the object when this was the last hold: touch nothing after it.
+  void DropHold();
+  // Frees each retired Session whose worker has ended. Host's calls only.
+  void FreeEndedSessions();
 
-  platform::unique_thread thread_;  // while started, unless Start failed
   ULONG refs_ = 1;
-  IUnknown* device_ = nullptr;  // set exactly while started
-  IKeySink* sink_ = nullptr;
-  Worker* worker_ = nullptr;  // our share, while started, unless Start failed
+  std::atomic<uint32_t> holds_{1};
+  Session* session_ = nullptr;
+  Session* retired_ = nullptr;
   const KeyEntry* const table_;
   const int32_t count_;
   const uint32_t stop_wait_ms_;
-  std::atomic<uint32_t> keepers_{1};
 };
 
 }  // namespace pyx

@@ -110,14 +110,24 @@ struct IKeySink : public IUnknown {
 /* Implemented by the module. The host calls these from one thread at a time. */
 struct IRemoteModule : public IUnknown {
   /* Keeps a reference to `sink` (may be null) and `device` (must not be) and
-   * starts the worker. E_UNEXPECTED for a null device. */
+   * starts the worker; on a started object, stops it first. E_UNEXPECTED for
+   * a null device. Called from a host object's Release that the module's
+   * Stop makes, Start starts normally, and a later Stop stops it; called
+   * from one that the module's final Release makes, it fails with
+   * E_UNEXPECTED and keeps nothing. */
   virtual HRESULT PYX_CALL Start(IKeySink* sink, IUnknown* device) = 0;
-  /* Tells the worker to end, waits up to 5 s for it, and releases device and
-   * sink on the calling thread, whether the worker has ended or not. The one
-   * exception: a sink whose OnKey the worker is inside at that moment (say,
-   * blocked past the wait) is released by the worker as that call returns.
-   * No call of the sink begins after Stop returns. The final Release does
-   * the same. */
+  /* Tells the worker to end, waits up to 5 s for it, and releases the device
+   * and the sink on the calling thread, whether the worker has ended or not.
+   * The one exception: the object of a call that the worker had committed to
+   * when Stop gave up its wait (the sink's OnKey, or the device's
+   * QueryInterface as the worker begins) is released by the worker, on its
+   * thread, as that call returns. Once Stop has returned, the worker begins
+   * no call on the device or the sink that it had not already committed to
+   * before Stop gave up its wait.
+   * The object settles its own state before its first Release of a host
+   * object, so that Release may call Start, Stop or Release on the module,
+   * including the Release of the module's last reference. The final Release
+   * does all that Stop does. */
   virtual HRESULT PYX_CALL Stop() = 0;
   virtual void PYX_CALL Reserved() = 0;
 };

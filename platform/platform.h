@@ -52,8 +52,6 @@ struct EventTraits {
   static void Close(pointer event) noexcept;
 };
 
-// Closing a thread handle does not end the thread; it only gives up the
-// means to wait for it.
 struct ThreadTraits {
   using pointer = void*;
   static constexpr pointer Invalid() noexcept { return nullptr; }
@@ -79,15 +77,16 @@ using ThreadEntry = void (*)(void* arg);
 // Creates a thread for entry(arg) that waits, before it runs entry, until
 // ResumeThread is called on it; the creator uses that gap to finish what the
 // thread must find done. Invalid when no thread could be created; entry then
-// never runs. A valid thread must be resumed once.
+// never runs. A valid thread must be resumed once. Closing the handle gives
+// up the means to wait for the thread; it does not end the thread.
 unique_thread CreateSuspendedThread(ThreadEntry entry, void* arg) noexcept;
 
 // Lets a thread from CreateSuspendedThread run entry(arg).
 void ResumeThread(const unique_thread& thread) noexcept;
 
-// Waits at most timeout_ms milliseconds for the thread to end. True when it
-// has ended: entry(arg) has returned.
-bool WaitForThreadEnd(const unique_thread& thread, uint32_t timeout_ms) noexcept;
+// Waits at most timeout_ms milliseconds for the thread to end, that is for
+// entry(arg) to return and the thread to exit. Not on the thread itself.
+void WaitForThreadEnd(const unique_thread& thread, uint32_t timeout_ms) noexcept;
 
 // True when called on `thread` itself (from inside its entry).
 bool IsCurrentThread(const unique_thread& thread) noexcept;

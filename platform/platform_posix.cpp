@@ -22,43 +22,35 @@ struct Event {
   std::atomic<bool> signalled{false};
 };
 
-// Shared by the handle and the running thread; the last of the two to let go
-// frees it. The thread runs detached: a handle closed before the thread ends
-// leaves it to finish on its own.
+// The handle's record of its thread, owned by the handle alone: the thread
+// reads it only until ResumeThread has returned. A thread that is not joined
+// by the time its handle closes is detached and ends on its own.
 struct Thread {
+  pthread_t id;
   ThreadEntry entry;
   void* arg;
-  pthread_t id;  // set by the thread itself before entry runs
-  std::atomic<bool> id_set{false};
-  std::atomic<int> owners{2};
   std::mutex mutex;
   std::condition_variable changed;
   bool resumed = false;  // guarded by mutex
-  bool ended = false;    // guarded by mutex
+  bool running = false;  // guarded by mutex: the thread no longer reads this record
+  bool joined = false;   // the handle's own
 };
-
-void DropThread(Thread* thread) {
-  if (thread->owners.fetch_sub(1, std::memory_order_acq_rel) == 1) {
-    thread->~Thread();
-    std::free(thread);
-  }
-}
 
 void* ThreadMain(void* arg) {
   auto* thread = static_cast<Thread*>(arg);
+  ThreadEntry entry;
+  void* entry_arg;
   {
     std::unique_lock<std::mutex> lock(thread->mutex);
     thread->changed.wait(lock, [thread] { return thread->resumed; });
+    entry = thread->entry;
+    entry_arg = thread->arg;
+    thread->running = true;
+    // Notified under the lock: ResumeThread cannot return, nor the handle
+    // free the record, before we have let go of it.
+    thread->changed.notify_all();
   }
-  thread->id = pthread_self();
-  thread->id_set.store(true, std::memory_order_release);
-  thread->entry(thread->arg);
-  {
-    std::lock_guard<std::mutex> lock(thread->mutex);
-    thread->ended = true;
-  }
-  thread->changed.notify_all();
-  DropThread(thread);
+  entry(entry_arg);
   return nullptr;
 }
 
@@ -87,7 +79,12 @@ bool IsSignalled(const unique_event& event) noexcept {
   return event && static_cast<Event*>(event.get())->signalled.load(std::memory_order_acquire);
 }
 
-void ThreadTraits::Close(pointer thread) noexcept { DropThread(static_cast<Thread*>(thread)); }
+void ThreadTraits::Close(pointer handle) noexcept {
+  auto* thread = static_cast<Thread*>(handle);
+  if (!thread->joined) pthread_detach(thread->id);
+  thread->~Thread();
+  std::free(thread);
+}
 
 // The thread gets the platform's default stack: a host's OnKey runs on it,
 // and a fixed small stack cannot grow here as it can on Windows.
@@ -98,16 +95,7 @@ unique_thread CreateSuspendedThread(ThreadEntry entry, void* arg) noexcept {
   auto* thread = new (memory) Thread;
   thread->entry = entry;
   thread->arg = arg;
-
-  pthread_attr_t attr;
-  pthread_t id;
-  bool started = pthread_attr_init(&attr) == 0;
-  if (started) {
-    started = pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED) == 0 &&
-              pthread_create(&id, &attr, ThreadMain, thread) == 0;
-    pthread_attr_destroy(&attr);
-  }
-  if (!started) {
+  if (pthread_create(&thread->id, nullptr, ThreadMain, thread) != 0) {
     thread->~Thread();
     std::free(thread);
     return unique_thread();
@@ -115,29 +103,44 @@ unique_thread CreateSuspendedThread(ThreadEntry entry, void* arg) noexcept {
   return unique_thread(thread);
 }
 
+// Returns once the thread has taken entry and arg, which takes no longer than
+// the system needs to schedule it.
 void ResumeThread(const unique_thread& handle) noexcept {
   if (!handle) return;
   auto* thread = static_cast<Thread*>(handle.get());
-  // Notified under the lock: once resumed, the thread may run, end and free
-  // `thread` (its handle closed from inside entry) as soon as we let go.
-  std::lock_guard<std::mutex> lock(thread->mutex);
+  std::unique_lock<std::mutex> lock(thread->mutex);
   thread->resumed = true;
   thread->changed.notify_all();
+  thread->changed.wait(lock, [thread] { return thread->running; });
 }
 
-bool WaitForThreadEnd(const unique_thread& handle, uint32_t timeout_ms) noexcept {
-  if (!handle) return false;
+void WaitForThreadEnd(const unique_thread& handle, uint32_t timeout_ms) noexcept {
+  if (!handle) return;
   auto* thread = static_cast<Thread*>(handle.get());
-  std::unique_lock<std::mutex> lock(thread->mutex);
-  return thread->changed.wait_for(lock, std::chrono::milliseconds(timeout_ms),
-                                  [thread] { return thread->ended; });
+  if (thread->joined) return;
+  // The join takes a deadline on the wall clock, which may be set back or
+  // forward meanwhile; the monotonic clock decides when the wait is over.
+  const uint32_t began = MonotonicMilliseconds();
+  uint32_t left_ms = timeout_ms;
+  for (;;) {
+    timespec deadline{};
+    clock_gettime(CLOCK_REALTIME, &deadline);
+    const uint64_t ns = static_cast<uint64_t>(deadline.tv_nsec) + uint64_t{left_ms} * 1000000u;
+    deadline.tv_sec += static_cast<time_t>(ns / 1000000000u);
+    deadline.tv_nsec = static_cast<long>(ns % 1000000000u);
+    const int result = pthread_timedjoin_np(thread->id, nullptr, &deadline);
+    if (result == 0) {
+      thread->joined = true;
+      return;
+    }
+    const uint32_t waited = MonotonicMilliseconds() - began;
+    if ((result != ETIMEDOUT && result != EINTR) || waited >= timeout_ms) return;
+    left_ms = timeout_ms - waited;
+  }
 }
 
 bool IsCurrentThread(const unique_thread& handle) noexcept {
-  if (!handle) return false;
-  auto* thread = static_cast<Thread*>(handle.get());
-  return thread->id_set.load(std::memory_order_acquire) &&
-         pthread_equal(thread->id, pthread_self());
+  return handle && pthread_equal(static_cast<Thread*>(handle.get())->id, pthread_self());
 }
 
 namespace {

@@ -87,9 +87,8 @@ void ResumeThread(const unique_thread& thread) noexcept {
   if (thread) ::ResumeThread(static_cast<Thread*>(thread.get())->handle);
 }
 
-bool WaitForThreadEnd(const unique_thread& thread, uint32_t timeout_ms) noexcept {
-  return thread && WaitForSingleObject(static_cast<Thread*>(thread.get())->handle, timeout_ms) ==
-                       WAIT_OBJECT_0;
+void WaitForThreadEnd(const unique_thread& thread, uint32_t timeout_ms) noexcept {
+  if (thread) WaitForSingleObject(static_cast<Thread*>(thread.get())->handle, timeout_ms);
 }
 
 bool IsCurrentThread(const unique_thread& thread) noexcept {

@@ -54,11 +54,17 @@ class HostCounted {
   }
   ULONG Drop() {
     releasers_.push_back(std::this_thread::get_id());
-    return --refs_;
+    const ULONG left = --refs_;
+    if (left == 0 && on_last_release) on_last_release();
+    return left;
   }
   ULONG refs() const { return refs_; }
   const std::vector<std::thread::id>& adders() const { return adders_; }
   const std::vector<std::thread::id>& releasers() const { return releasers_; }
+
+  // Runs inside the Release that takes the count to 0, on its thread: a host
+  // object that calls back into the module as it dies.
+  std::function<void()> on_last_release;
 
  private:
   ULONG refs_ = 1;
@@ -98,7 +104,7 @@ class FakeSink final : public IKeySink {
   void SetOnKey(std::function<void()> hook) { on_key_ = std::move(hook); }
 
   ULONG refs() const { return count_.refs(); }
-  const HostCounted& counts() const { return count_; }
+  HostCounted& counts() { return count_; }
   std::vector<KeyReport> reports() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return reports_;
@@ -189,6 +195,7 @@ class FakeDevice final : public IUnknown {
  public:
   HRESULT PYX_CALL QueryInterface(REFIID iid, void** object) override {
     ++queries;
+    if (on_query) on_query();
     if (SameGuid(iid, IID_IRegisterAccess) && !refuse) {
       if (answer_null) {
         *object = nullptr;
@@ -205,9 +212,10 @@ class FakeDevice final : public IUnknown {
   ULONG PYX_CALL Release() override { return count_.Drop(); }
 
   ULONG refs() const { return count_.refs(); }
-  const HostCounted& counts() const { return count_; }
+  HostCounted& counts() { return count_; }
 
   FakeRegisters registers;
+  std::function<void()> on_query;  // runs first in QueryInterface
   std::atomic<bool> refuse{false};
   std::atomic<bool> answer_null{false};  // S_OK with a null pointer
   std::atomic<HRESULT> answer{S_OK};     // the success code handed out

@@ -72,9 +72,9 @@ std::ostream& operator<<(std::ostream& out, const Seen& r) {
 
 // Clock, stop and reports. Stops at `end_ms`, or after `max_cycles` cycles
 // (zero delays make cycles that take no simulated time).
-class SimulatedWorker final : public WorkerContext {
+class SimulatedContext final : public RunContext {
  public:
-  explicit SimulatedWorker(uint64_t end_ms, int max_cycles = 100000)
+  explicit SimulatedContext(uint64_t end_ms, int max_cycles = 100000)
       : end_ms_(end_ms), max_cycles_(max_cycles) {}
   HRESULT QueryDevice(REFIID, void** object) override {
     *object = nullptr;
@@ -105,24 +105,24 @@ class SimulatedWorker final : public WorkerContext {
 struct SimRun {
   explicit SimRun(std::vector<Segment> script, uint64_t end_ms, int32_t first = 1000,
                   int32_t repeat = 500, int max_cycles = 100000, bool poll_during_delay = false)
-      : worker(end_ms, max_cycles), card(worker.now, std::move(script)) {
+      : context(end_ms, max_cycles), card(context.now, std::move(script)) {
     settings.KeyFirstDelay = first;
     settings.KeyRepeatDelay = repeat;
     settings.KeyPollDuringDelay = poll_during_delay ? 1 : 0;
   }
-  void Go() { PollUntilStopped(card, worker, settings); }
+  void Go() { PollUntilStopped(card, context, settings); }
 
   ModuleSettings settings;
-  SimulatedWorker worker;
+  SimulatedContext context;
   ScriptedCard card;
 };
 
 TEST(PollLoop, IdleCardIsReadEvery20msAndNothingIsReported) {
   SimRun run({}, 1000);
   run.Go();
-  EXPECT_TRUE(run.worker.reports.empty());
+  EXPECT_TRUE(run.context.reports.empty());
   EXPECT_EQ(run.card.data_reads, 50);
-  for (uint32_t ms : run.worker.sleeps) EXPECT_EQ(ms, 20u);
+  for (uint32_t ms : run.context.sleeps) EXPECT_EQ(ms, 20u);
   EXPECT_EQ(run.card.enable, 0x00008000u);
 }
 
@@ -130,7 +130,7 @@ TEST(PollLoop, HeldKeyIsReportedAtOnceAfterFirstDelayThenEveryRepeatDelay) {
   SimRun run({{2200, KeyDown(3)}}, 4000);
   run.Go();
   const std::vector<Seen> expected = {{0, 3}, {1000, 3}, {1500, 3}, {2000, 3}};
-  EXPECT_EQ(run.worker.reports, expected);
+  EXPECT_EQ(run.context.reports, expected);
 }
 
 TEST(PollLoop, PressingTheSameKeyAgainWhileTheCodeLinesHoldItIsARepeat) {
@@ -138,69 +138,69 @@ TEST(PollLoop, PressingTheSameKeyAgainWhileTheCodeLinesHoldItIsARepeat) {
   SimRun run({{50, KeyDown(30)}, {1500, NoKey(30)}, {2600, KeyDown(30)}}, 4000);
   run.Go();
   const std::vector<Seen> expected = {{0, 30}, {1500, 30}, {2000, 30}, {2500, 30}};
-  EXPECT_EQ(run.worker.reports, expected);
+  EXPECT_EQ(run.context.reports, expected);
 }
 
 TEST(PollLoop, PressingAgainAfterTheCodeLinesChangedIsAFirstPress) {
   SimRun run({{50, KeyDown(30)}, {1500, NoKey(0)}, {2600, KeyDown(30)}}, 4000);
   run.Go();
   const std::vector<Seen> expected = {{0, 30}, {1500, 30}, {2500, 30}};
-  EXPECT_EQ(run.worker.reports, expected);
+  EXPECT_EQ(run.context.reports, expected);
 }
 
 TEST(PollLoop, AnotherKeyWhileHeldStartsOverWithTheFirstDelay) {
   SimRun run({{1200, KeyDown(1)}, {3000, KeyDown(2)}}, 3000);
   run.Go();
   const std::vector<Seen> expected = {{0, 1}, {1000, 1}, {1500, 2}, {2500, 2}};
-  EXPECT_EQ(run.worker.reports, expected);
+  EXPECT_EQ(run.context.reports, expected);
 }
 
 TEST(PollLoop, ACodeWithoutARowDrivesTheTimingLikeAKnownKey) {
   SimRun run({{1600, KeyDown(4)}}, 3000);
   run.Go();
   const std::vector<Seen> expected = {{0, 4}, {1000, 4}, {1500, 4}};
-  EXPECT_EQ(run.worker.reports, expected);
+  EXPECT_EQ(run.context.reports, expected);
 }
 
 TEST(PollLoop, APressWithinOneSleepIsNeverSeen) {
   SimRun run({{5, NoKey(0)}, {15, KeyDown(9)}}, 200);
   run.Go();
-  EXPECT_TRUE(run.worker.reports.empty());
+  EXPECT_TRUE(run.context.reports.empty());
 }
 
 TEST(PollLoop, ZeroRepeatDelayReportsOnEveryCycleAfterTheFirstDelay) {
   SimRun run({{100000, KeyDown(22)}}, 100000, 1000, 0, 6);
   run.Go();
   const std::vector<uint32_t> sleeps = {1000, 0, 0, 0, 0, 0};
-  EXPECT_EQ(run.worker.sleeps, sleeps);
-  ASSERT_EQ(run.worker.reports.size(), 6u);
-  EXPECT_EQ(run.worker.reports[1].at_ms, 1000u);
-  EXPECT_EQ(run.worker.reports[5].at_ms, 1000u);
+  EXPECT_EQ(run.context.sleeps, sleeps);
+  ASSERT_EQ(run.context.reports.size(), 6u);
+  EXPECT_EQ(run.context.reports[1].at_ms, 1000u);
+  EXPECT_EQ(run.context.reports[5].at_ms, 1000u);
 }
 
 TEST(PollLoop, ZeroFirstDelayReportsAgainOnTheNextCycle) {
   SimRun run({{1100, KeyDown(22)}}, 2000, 0, 500);
   run.Go();
   const std::vector<Seen> expected = {{0, 22}, {0, 22}, {500, 22}, {1000, 22}};
-  EXPECT_EQ(run.worker.reports, expected);
+  EXPECT_EQ(run.context.reports, expected);
 }
 
 TEST(PollLoop, ChangedSettingsApplyAtTheNextKeyEvent) {
   SimRun run({{3000, KeyDown(30)}}, 3000);
-  run.worker.on_report = [&] { run.settings.KeyRepeatDelay = 200; };
+  run.context.on_report = [&] { run.settings.KeyRepeatDelay = 200; };
   run.Go();
   const std::vector<Seen> expected = {{0, 30},    {1000, 30}, {1200, 30}, {1400, 30},
                                       {1600, 30}, {1800, 30}, {2000, 30}, {2200, 30},
                                       {2400, 30}, {2600, 30}, {2800, 30}};
-  EXPECT_EQ(run.worker.reports, expected);
+  EXPECT_EQ(run.context.reports, expected);
 }
 
 TEST(PollLoop, StopIsSeenOnlyAfterTheCurrentSleep) {
   // The stop comes at 10 ms, during the first delay; the loop ends at 1000.
   SimRun run({{5000, KeyDown(30)}}, 10);
   run.Go();
-  EXPECT_EQ(run.worker.reports.size(), 1u);
-  EXPECT_EQ(run.worker.now, 1000u);
+  EXPECT_EQ(run.context.reports.size(), 1u);
+  EXPECT_EQ(run.context.now, 1000u);
 }
 
 // The same scripts with KeyPollDuringDelay off and on: on, no press is lost
@@ -243,9 +243,9 @@ TEST(PollLoop, PollingDuringDelaysSeesEveryPressAndKeepsAHeldKeysTiming) {
     for (bool on : {false, true}) {
       SimRun run(row.script, row.end_ms, 1000, 500, 100000, on);
       run.Go();
-      EXPECT_EQ(run.worker.reports, on ? row.on : row.off) << row.what << (on ? ", on" : ", off");
+      EXPECT_EQ(run.context.reports, on ? row.on : row.off) << row.what << (on ? ", on" : ", off");
       const uint32_t longest =
-          *std::max_element(run.worker.sleeps.begin(), run.worker.sleeps.end());
+          *std::max_element(run.context.sleeps.begin(), run.context.sleeps.end());
       EXPECT_EQ(longest, on ? 20u : 1000u) << row.what;
     }
   }
@@ -254,8 +254,8 @@ TEST(PollLoop, PollingDuringDelaysSeesEveryPressAndKeepsAHeldKeysTiming) {
 TEST(PollLoop, StopDuringADelayIsSeenWithinAPollWhenPollingDuringDelays) {
   SimRun run({{5000, KeyDown(30)}}, 10, 1000, 500, 100000, true);
   run.Go();
-  EXPECT_EQ(run.worker.reports.size(), 1u);
-  EXPECT_EQ(run.worker.now, 20u);
+  EXPECT_EQ(run.context.reports.size(), 1u);
+  EXPECT_EQ(run.context.now, 20u);
   EXPECT_EQ(run.card.data_reads, 1);
 }
 

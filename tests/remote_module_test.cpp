@@ -27,15 +27,15 @@ const KeyEntry kTable[] = {
 // destruction.
 class ProbeModule final : public RemoteModuleBase {
  public:
-  using Body = std::function<int32_t(WorkerContext&)>;
+  using Body = std::function<int32_t(RunContext&)>;
   ProbeModule(Body body, std::atomic<int>* destroyed, int32_t count = 3,
               uint32_t stop_wait_ms = kStopWaitMs)
       : RemoteModuleBase(kTable, count, stop_wait_ms),
         body_(std::move(body)),
         destroyed_(destroyed) {}
-  int32_t Run(WorkerContext& link) override {
+  int32_t Run(RunContext& context) override {
     ++runs;
-    const int32_t result = body_(link);
+    const int32_t result = body_(context);
     ++ended;
     return result;
   }
@@ -49,8 +49,8 @@ class ProbeModule final : public RemoteModuleBase {
 };
 
 // Polls the stop event every millisecond until it is signalled.
-int32_t RunUntilStopped(WorkerContext& link) {
-  while (!link.StopRequested()) std::this_thread::sleep_for(1ms);
+int32_t RunUntilStopped(RunContext& context) {
+  while (!context.StopRequested()) std::this_thread::sleep_for(1ms);
   return 0;
 }
 
@@ -112,7 +112,9 @@ TEST(RemoteModule, StartWithoutADeviceChangesNothing) {
 
 platform::Resource g_failing;
 
-TEST(RemoteModule, StartWithoutMemoryAnEventOrAThreadHoldsItsReferencesUntilStop) {
+// Without an event or a thread the object is started without a worker and
+// holds its references until Stop; without memory it keeps nothing.
+TEST(RemoteModule, StartWithoutMemoryAnEventOrAThread) {
   using platform::Resource;
   for (Resource failing : {Resource::kMemory, Resource::kEvent, Resource::kThread}) {
     std::atomic<int> destroyed{0};
@@ -123,8 +125,9 @@ TEST(RemoteModule, StartWithoutMemoryAnEventOrAThreadHoldsItsReferencesUntilStop
     platform::InjectFailuresForTesting([](Resource r) { return r == g_failing; });
     EXPECT_EQ(probe->Start(&sink, &device), E_UNEXPECTED);
     platform::InjectFailuresForTesting(nullptr);
-    EXPECT_EQ(device.refs(), 2u);
-    EXPECT_EQ(sink.refs(), 2u);
+    const ULONG held = failing == Resource::kMemory ? 1u : 2u;
+    EXPECT_EQ(device.refs(), held);
+    EXPECT_EQ(sink.refs(), held);
     EXPECT_EQ(probe->Stop(), S_OK);
     EXPECT_EQ(device.refs(), 1u);
     EXPECT_EQ(sink.refs(), 1u);
@@ -165,8 +168,8 @@ TEST(RemoteModule, StartOnAStartedObjectEndsTheFirstWorkerAndSwapsReferences) {
   std::atomic<int> destroyed{0};
   std::atomic<int> ended{0};
   auto* probe = new (std::nothrow) ProbeModule(
-      [&](WorkerContext& link) {
-        RunUntilStopped(link);
+      [&](RunContext& context) {
+        RunUntilStopped(context);
         ++ended;
         return 0;
       },
@@ -196,8 +199,8 @@ TEST(RemoteModule, FinalReleaseOfAStartedObjectEndsItsWorkerFirst) {
   FakeDevice device;
   // Released at once after Start: the worker still runs the subclass's Run
   // and sees the stop before the object goes.
-  IRemoteModule* module = NewProbe(&destroyed, [&](WorkerContext& link) {
-    RunUntilStopped(link);
+  IRemoteModule* module = NewProbe(&destroyed, [&](RunContext& context) {
+    RunUntilStopped(context);
     whole_when_stopped = destroyed == 0;
     return 0;
   });
@@ -213,11 +216,11 @@ TEST(RemoteModule, DispatchKeyReportsTheFirstRowWithTheCode) {
   std::atomic<int> destroyed{0};
   FakeSink sink;
   FakeDevice device;
-  IRemoteModule* module = NewProbe(&destroyed, [](WorkerContext& link) {
-    link.DispatchKey(7);
-    link.DispatchKey(6);  // no row
-    link.DispatchKey(5);
-    return RunUntilStopped(link);
+  IRemoteModule* module = NewProbe(&destroyed, [](RunContext& context) {
+    context.DispatchKey(7);
+    context.DispatchKey(6);  // no row
+    context.DispatchKey(5);
+    return RunUntilStopped(context);
   });
   ASSERT_EQ(module->Start(&sink, &device), S_OK);
   ASSERT_TRUE(sink.WaitForReports(2));
@@ -234,10 +237,10 @@ TEST(RemoteModule, DispatchKeyReportsTheFirstRowWithTheCode) {
 TEST(RemoteModule, NoSinkOrAnEmptyTableReportsNothing) {
   std::atomic<int> destroyed{0};
   std::atomic<int> dispatched{0};
-  auto dispatch_all = [&](WorkerContext& link) {
-    for (int32_t code = -1; code < 300; ++code) link.DispatchKey(code);
+  auto dispatch_all = [&](RunContext& context) {
+    for (int32_t code = -1; code < 300; ++code) context.DispatchKey(code);
     ++dispatched;
-    return RunUntilStopped(link);
+    return RunUntilStopped(context);
   };
   FakeSink sink;
   FakeDevice device;
@@ -258,7 +261,7 @@ TEST(RemoteModule, WorkerEndingOnItsOwnLeavesStopNothingToWaitFor) {
   std::atomic<int> destroyed{0};
   FakeSink sink;
   FakeDevice device;
-  IRemoteModule* module = NewProbe(&destroyed, [](WorkerContext&) { return -1; });
+  IRemoteModule* module = NewProbe(&destroyed, [](RunContext&) { return -1; });
   ASSERT_EQ(module->Start(&sink, &device), S_OK);
   std::this_thread::sleep_for(20ms);
   EXPECT_EQ(device.refs(), 2u);  // held until Stop, worker or not
@@ -278,14 +281,14 @@ class LateWorker : public ::testing::Test {
  protected:
   static constexpr uint32_t kWaitMs = 30;
 
-  void StartLate(std::function<void(WorkerContext&)> after_stop) {
+  void StartLate(std::function<void(RunContext&)> after_stop) {
     module_ = new (std::nothrow) ProbeModule(
-        [this, after_stop](WorkerContext& link) {
-          RunUntilStopped(link);
+        [this, after_stop](RunContext& context) {
+          RunUntilStopped(context);
           std::unique_lock<std::mutex> lock(gate_mutex_);
           gate_changed_.wait(lock, [this] { return gate_open_; });
           lock.unlock();
-          after_stop(link);
+          after_stop(context);
           return 0;
         },
         &destroyed_, 3, kWaitMs);
@@ -320,10 +323,10 @@ class LateWorker : public ::testing::Test {
 
 TEST_F(LateWorker, StopReleasesDeviceAndSinkOnItsThreadAndCutsTheWorkerOff) {
   std::atomic<HRESULT> late_query{S_OK};
-  StartLate([&](WorkerContext& link) {
-    link.DispatchKey(7);
+  StartLate([&](RunContext& context) {
+    context.DispatchKey(7);
     void* registers = nullptr;
-    late_query = link.QueryDevice(IID_IRegisterAccess, &registers);
+    late_query = context.QueryDevice(IID_IRegisterAccess, &registers);
   });
   const auto before = testing::Clock::now();
   EXPECT_EQ(module_->Stop(), S_OK);
@@ -346,10 +349,10 @@ TEST_F(LateWorker, StopReleasesDeviceAndSinkOnItsThreadAndCutsTheWorkerOff) {
 }
 
 TEST_F(LateWorker, OutlivesTheObjectsLastReleaseWithoutTouchingFreedMemory) {
-  StartLate([](WorkerContext& link) {
+  StartLate([](RunContext& context) {
     std::this_thread::sleep_for(5ms);
-    link.DispatchKey(5);
-    (void)link.StopRequested();
+    context.DispatchKey(5);
+    (void)context.StopRequested();
   });
   EXPECT_EQ(module_->Release(), 0u);
   EXPECT_EQ(destroyed_, 0);  // kept for the worker
@@ -372,12 +375,12 @@ TEST_F(LateWorker, ASinkInsideOnKeyIsReleasedByTheWorkerAsTheCallReturns) {
     while (!release_call) std::this_thread::sleep_for(1ms);
   });
   module_ = new (std::nothrow) ProbeModule(
-      [](WorkerContext& link) {
+      [](RunContext& context) {
         while (true) {
-          link.DispatchKey(7);
-          if (link.StopRequested()) break;
+          context.DispatchKey(7);
+          if (context.StopRequested()) break;
         }
-        link.DispatchKey(7);
+        context.DispatchKey(7);
         return 0;
       },
       &destroyed_, 3, kWaitMs);
@@ -397,6 +400,126 @@ TEST_F(LateWorker, ASinkInsideOnKeyIsReleasedByTheWorkerAsTheCallReturns) {
   module_->Release();
 }
 
+TEST_F(LateWorker, ASinkWhoseOnKeyReturnsWithinTheWaitIsReleasedOnStopsThread) {
+  sink_.SetOnKey([] { std::this_thread::sleep_for(50ms); });
+  module_ = new (std::nothrow) ProbeModule(
+      [](RunContext& context) {
+        context.DispatchKey(7);
+        return RunUntilStopped(context);
+      },
+      &destroyed_);
+  ASSERT_EQ(module_->Start(&sink_, &device_), S_OK);
+  ASSERT_TRUE(sink_.WaitForReports(1));
+  module_->Stop();  // while OnKey sleeps
+  EXPECT_EQ(sink_.refs(), 1u);
+  EXPECT_TRUE(CountedHereOnly(sink_.counts()));
+  module_->Release();
+}
+
+TEST_F(LateWorker, ADeviceInsideQueryInterfaceIsReleasedByTheWorkerAndTheSinkByStop) {
+  std::atomic<bool> in_query{false};
+  std::thread::id worker_thread;
+  device_.on_query = [&] {
+    worker_thread = std::this_thread::get_id();
+    in_query = true;
+    std::unique_lock<std::mutex> lock(gate_mutex_);
+    gate_changed_.wait(lock, [this] { return gate_open_; });
+  };
+  module_ = new (std::nothrow) ProbeModule(
+      [](RunContext& context) {
+        void* registers = nullptr;
+        if (SUCCEEDED(context.QueryDevice(IID_IRegisterAccess, &registers))) {
+          static_cast<IRegisterAccess*>(registers)->Release();
+        }
+        return 0;
+      },
+      &destroyed_, 3, kWaitMs);
+  ASSERT_EQ(module_->Start(&sink_, &device_), S_OK);
+  ASSERT_TRUE(WaitUntil([&] { return in_query.load(); }));
+  module_->Stop();  // gives up while QueryInterface blocks
+  EXPECT_EQ(sink_.refs(), 1u);
+  EXPECT_TRUE(CountedHereOnly(sink_.counts()));
+  EXPECT_TRUE(device_.counts().releasers().empty());
+
+  OpenGate();
+  ASSERT_TRUE(WaitUntil([&] { return module_->ended == 1; }));
+  EXPECT_EQ(device_.refs(), 1u);
+  EXPECT_EQ(device_.counts().releasers(), std::vector{worker_thread});
+  module_->Release();
+}
+
+// Host objects that call back into the module from the Release that lets go
+// of their last reference, which the module holds. Each object is released
+// once, and the module, whatever the call, is neither touched once freed nor
+// left running a worker that nothing can stop.
+TEST(CallBackFromRelease, EachObjectIsReleasedOnceAndNoWorkerIsLeftBehind) {
+  enum Dies { kSink, kDevice };
+  enum Calls { kStop, kStartAgain, kReleaseModule };
+  enum Trigger { kByStop, kByFinalRelease, kByStart };
+  struct Row {
+    const char* what;
+    Dies dies;
+    Calls calls;
+    Trigger trigger;
+    HRESULT nested;      // what the call from Release returns
+    bool fresh_running;  // the fresh objects are held by a running worker after the trigger
+  };
+  const Row rows[] = {
+      {"sink stops", kSink, kStop, kByStop, S_OK, false},
+      {"device stops", kDevice, kStop, kByStop, S_OK, false},
+      {"sink starts again", kSink, kStartAgain, kByStop, S_OK, true},
+      {"device starts again", kDevice, kStartAgain, kByStop, S_OK, true},
+      {"sink owns the module's last reference", kSink, kReleaseModule, kByStop, S_OK, false},
+      {"device owns the module's last reference", kDevice, kReleaseModule, kByStop, S_OK, false},
+      {"sink stops in the final Release", kSink, kStop, kByFinalRelease, S_OK, false},
+      {"sink starts in the final Release", kSink, kStartAgain, kByFinalRelease, E_UNEXPECTED,
+       false},
+      {"device starts in the final Release", kDevice, kStartAgain, kByFinalRelease, E_UNEXPECTED,
+       false},
+      {"sink starts again inside Start", kSink, kStartAgain, kByStart, S_OK, false},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    std::atomic<int> destroyed{0};
+    auto* probe = new (std::nothrow) ProbeModule(RunUntilStopped, &destroyed);
+    FakeSink sink, fresh_sink, later_sink;
+    FakeDevice device, fresh_device, later_device;
+    HRESULT nested = 1;  // no call came
+    ASSERT_EQ(probe->Start(&sink, &device), S_OK);
+    testing::HostCounted& dying = row.dies == kSink ? sink.counts() : device.counts();
+    dying.on_last_release = [&] {
+      if (row.calls == kStop) nested = probe->Stop();
+      if (row.calls == kStartAgain) nested = probe->Start(&fresh_sink, &fresh_device);
+      if (row.calls == kReleaseModule) nested = probe->Release() == 0 ? S_OK : E_UNEXPECTED;
+    };
+    dying.Drop();  // the module holds the last reference now
+
+    if (row.trigger == kByStop) {
+      EXPECT_EQ(probe->Stop(), S_OK);
+    } else if (row.trigger == kByStart) {
+      EXPECT_EQ(probe->Start(&later_sink, &later_device), S_OK);
+    } else {
+      EXPECT_EQ(probe->Release(), 0u);
+    }
+    EXPECT_EQ(nested, row.nested);
+    EXPECT_EQ(sink.refs(), row.dies == kSink ? 0u : 1u);
+    EXPECT_EQ(device.refs(), row.dies == kDevice ? 0u : 1u);
+    EXPECT_EQ(fresh_device.refs(), row.fresh_running ? 2u : 1u);
+    EXPECT_EQ(fresh_sink.refs(), row.fresh_running ? 2u : 1u);
+    if (row.fresh_running) {
+      EXPECT_TRUE(WaitUntil([&] { return probe->runs == 2; }));
+    }
+    const bool freed = row.calls == kReleaseModule || row.trigger == kByFinalRelease;
+    EXPECT_EQ(destroyed, freed ? 1 : 0);
+    if (!freed) {
+      EXPECT_EQ(probe->Release(), 0u);
+    }
+    EXPECT_EQ(destroyed, 1);
+    for (FakeDevice* d : {&fresh_device, &later_device}) EXPECT_EQ(d->refs(), 1u);
+    for (FakeSink* k : {&fresh_sink, &later_sink}) EXPECT_EQ(k->refs(), 1u);
+  }
+}
+
 }  // namespace
 }  // namespace pyx
 
@@ -409,12 +532,12 @@ class ShutdownFromOnKey : public ::testing::Test {
  protected:
   void StartReporting(std::function<void(IRemoteModule*)> in_on_key) {
     module_ = new (std::nothrow) ProbeModule(
-        [](WorkerContext& link) {
-          while (!link.StopRequested()) {
-            link.DispatchKey(7);
+        [](RunContext& context) {
+          while (!context.StopRequested()) {
+            context.DispatchKey(7);
             std::this_thread::sleep_for(1ms);
           }
-          link.DispatchKey(7);  // cut off: never reaches the sink
+          context.DispatchKey(7);  // cut off: never reaches the sink
           return 0;
         },
         &destroyed_);

@@ -99,6 +99,33 @@ static HRESULT PYX_CALL RegWrite(IRegisterAccess* self, uint32_t offset, uint32_
 static const IRegisterAccessVtbl kRegVtbl = {RegQueryInterface, RegAddRef, RegRelease,
                                              RegPlaceholder,    RegRead,   RegWrite};
 
+/* ---- host objects that call back as they die ---------------------------- */
+
+/* What a device or sink calls on the module from the Release that takes its
+ * count to 0. */
+enum Callback { kNoCallback, kCallStop, kCallStart, kCallRelease };
+
+struct Device;
+struct Sink;
+typedef struct Dying {
+  enum Callback callback;
+  IRemoteModule* module;
+  IKeySink* fresh_sink; /* for kCallStart */
+  IUnknown* fresh_device;
+  HRESULT result;
+  int called;
+} Dying;
+
+static void LastReleased(Dying* dying) {
+  IRemoteModule* module = dying->module;
+  if (dying->callback == kNoCallback || dying->called++) return;
+  if (dying->callback == kCallStop) dying->result = module->lpVtbl->Stop(module);
+  if (dying->callback == kCallStart) {
+    dying->result = module->lpVtbl->Start(module, dying->fresh_sink, dying->fresh_device);
+  }
+  if (dying->callback == kCallRelease) dying->result = (HRESULT)module->lpVtbl->Release(module);
+}
+
 /* ---- device ------------------------------------------------------------- */
 
 /* Device and sink note the thread and time of their last Release: the
@@ -106,8 +133,10 @@ static const IRegisterAccessVtbl kRegVtbl = {RegQueryInterface, RegAddRef, RegRe
 typedef struct Device {
   IUnknown iface;
   LONG refs;
+  LONG releases;
   DWORD release_thread;
   double release_ms;
+  Dying dying;
 } Device;
 
 static Device g_device;
@@ -127,9 +156,13 @@ static ULONG PYX_CALL DevAddRef(IUnknown* self) {
 }
 static ULONG PYX_CALL DevRelease(IUnknown* self) {
   Device* device = (Device*)self;
+  LONG left;
   device->release_thread = GetCurrentThreadId();
   device->release_ms = NowMs();
-  return (ULONG)InterlockedDecrement(&device->refs);
+  InterlockedIncrement(&device->releases);
+  left = InterlockedDecrement(&device->refs);
+  if (left == 0) LastReleased(&device->dying);
+  return (ULONG)left;
 }
 static const IUnknownVtbl kDevVtbl = {DevQueryInterface, DevAddRef, DevRelease};
 
@@ -156,6 +189,8 @@ typedef struct Sink {
   Report reports[MAX_REPORTS];
   DWORD on_key_thread, release_thread;
   double release_ms;
+  LONG releases;
+  Dying dying;
 } Sink;
 
 static Sink g_sink;
@@ -171,9 +206,13 @@ static ULONG PYX_CALL SinkAddRef(IKeySink* self) {
 }
 static ULONG PYX_CALL SinkRelease(IKeySink* self) {
   Sink* sink = (Sink*)self;
+  LONG left;
   sink->release_thread = GetCurrentThreadId();
   sink->release_ms = NowMs();
-  return (ULONG)InterlockedDecrement(&sink->refs);
+  InterlockedIncrement(&sink->releases);
+  left = InterlockedDecrement(&sink->refs);
+  if (left == 0) LastReleased(&sink->dying);
+  return (ULONG)left;
 }
 static HRESULT PYX_CALL SinkOnKey(IKeySink* self, const char* name, const char* command) {
   if (self != &g_sink.iface) g_sink.wrong_self = 1;
@@ -621,6 +660,84 @@ static void CheckLateWorker(HMODULE library, PFN_GetInterfacePtr factory, const 
   CHECK(strstr(log, "Tarvikon: Break event received. Bye!\r\n") != NULL, "late farewell: %s", log);
 }
 
+/* A sink or a device that calls Stop, Start with fresh objects, or Release
+ * (it holds the module's last reference) on the module from its own last
+ * Release, inside the module's Stop or final Release. Each object must be
+ * released once, and no worker may be left that nothing can stop. */
+static void CheckCallBackFromRelease(PFN_GetInterfacePtr factory) {
+  static const struct {
+    const char* what;
+    int device_dies;
+    enum Callback callback;
+    int final_release; /* the module's final Release, not Stop, lets go */
+    HRESULT nested;
+  } kRows[] = {
+      {"sink stops", 0, kCallStop, 0, S_OK},
+      {"device stops", 1, kCallStop, 0, S_OK},
+      {"sink starts again", 0, kCallStart, 0, S_OK},
+      {"device starts again", 1, kCallStart, 0, S_OK},
+      {"sink owns the module's last reference", 0, kCallRelease, 0, 0},
+      {"device owns the module's last reference", 1, kCallRelease, 0, 0},
+      {"sink starts in the final Release", 0, kCallStart, 1, E_UNEXPECTED},
+  };
+  static Device fresh_device;
+  static Sink fresh_sink;
+  size_t i;
+  WriteText("pyx.ini", "[PYXRemote]\r\nKeyFirstDelay=50\r\nKeyRepeatDelay=50\r\n");
+  for (i = 0; i < sizeof kRows / sizeof kRows[0]; ++i) {
+    IRemoteModule* module;
+    Dying* dying;
+    int started_again = kRows[i].callback == kCallStart && !kRows[i].final_release;
+    ResetHostObjects();
+    fresh_device = g_device;
+    fresh_sink = g_sink;
+    module = Create(factory);
+    if (!module) return;
+    dying = kRows[i].device_dies ? &g_device.dying : &g_sink.dying;
+    dying->callback = kRows[i].callback;
+    dying->module = module;
+    dying->fresh_sink = &fresh_sink.iface;
+    dying->fresh_device = &fresh_device.iface;
+    CHECK(module->lpVtbl->Start(module, &g_sink.iface, &g_device.iface) == S_OK, "start");
+    Sleep(30);
+    /* The host lets go of its own reference: the module holds the last. */
+    if (kRows[i].device_dies) {
+      DevRelease(&g_device.iface);
+    } else {
+      SinkRelease(&g_sink.iface);
+    }
+    if (kRows[i].final_release) {
+      CHECK(module->lpVtbl->Release(module) == 0, "%s: final release", kRows[i].what);
+    } else {
+      CHECK(module->lpVtbl->Stop(module) == S_OK, "%s: stop", kRows[i].what);
+    }
+    CHECK(dying->called == 1 && dying->result == kRows[i].nested, "%s: called %d, result 0x%lx",
+          kRows[i].what, dying->called, (unsigned long)dying->result);
+    CHECK(g_device.releases == 1 + kRows[i].device_dies &&
+              g_sink.releases == 2 - kRows[i].device_dies,
+          "%s: device released %ld times, sink %ld", kRows[i].what, g_device.releases,
+          g_sink.releases);
+    CHECK(fresh_device.refs == 1 + started_again && fresh_sink.refs == 1 + started_again,
+          "%s: fresh device %ld, fresh sink %ld", kRows[i].what, fresh_device.refs,
+          fresh_sink.refs);
+    if (started_again) {
+      CHECK(WaitFor(&g_regs.refs, 2, 1000), "%s: the new worker polls", kRows[i].what);
+    }
+    if (kRows[i].callback != kCallRelease && !kRows[i].final_release) {
+      CHECK(module->lpVtbl->Release(module) == 0, "%s: last release", kRows[i].what);
+    }
+    CHECK(fresh_device.refs == 1 && fresh_sink.refs == 1 &&
+              fresh_device.releases == started_again && WaitFor(&g_regs.refs, 1, 1000),
+          "%s: fresh objects given back once (device %ld, sink %ld), registers %ld", kRows[i].what,
+          fresh_device.releases, fresh_sink.releases, g_regs.refs);
+    printf(
+        "from the last Release, %s: nested call 0x%lx; the module released the device %ldx, "
+        "the sink %ldx, the fresh device %ldx, the fresh sink %ldx\n",
+        kRows[i].what, (unsigned long)dying->result, g_device.releases - kRows[i].device_dies,
+        g_sink.releases - !kRows[i].device_dies, fresh_device.releases, fresh_sink.releases);
+  }
+}
+
 int main(int argc, char** argv) {
   char dir[MAX_PATH];
   HMODULE library;
@@ -665,6 +782,7 @@ int main(int argc, char** argv) {
   CheckRefusingDevice(factory);
   CheckPollDuringDelay(factory);
   CheckShutdownFromOnKey(factory);
+  CheckCallBackFromRelease(factory);
   CheckBlockingSink(factory);
   CheckLateWorker(library, factory, argv[1]);
 
