@@ -11,7 +11,7 @@ build = cmake --build $(1) -j$(JOBS)
 run_tests = cd $(1) && ctest --output-on-failure
 
 .PHONY: all native dll dist bench fuzz test-fuzz test test-native test-tsan test-asan test-windows \
-	test-reproducible examples demo format format-check packages clean
+	test-dist test-reproducible examples demo format format-check packages clean
 
 all: native
 
@@ -30,13 +30,13 @@ native: packages
 	@$(call build,build/native)
 
 # build/windows/PYXRemote.dll and build/windows64/PYXRemote.dll, each with
-# its PYXRemote.dll.debug. Needs mingw-w64, not Wine.
+# its PYXRemote.dll.debug and remote-host.exe. Needs mingw-w64, not Wine.
 dll:
 	@scripts/ensure-packages.sh host mingw
 	@$(call configure_windows,windows,i686,-DPYX_BUILD_TESTS=OFF)
-	@cmake --build build/windows -j$(JOBS) --target PYXRemote
+	@cmake --build build/windows -j$(JOBS) --target PYXRemote remote-host
 	@$(call configure_windows,windows64,x86_64,-DPYX_BUILD_TESTS=OFF)
-	@cmake --build build/windows64 -j$(JOBS) --target PYXRemote
+	@cmake --build build/windows64 -j$(JOBS) --target PYXRemote remote-host
 
 # The release: build/dist/PYXRemote-<version>-win32.zip, -win64.zip, their
 # -symbols.zip, and SHA256SUMS.
@@ -44,7 +44,7 @@ dist: dll
 	@scripts/ensure-packages.sh dist
 	@scripts/dist.sh build build/dist
 
-test: format-check test-native test-tsan test-asan test-windows test-reproducible test-fuzz
+test: format-check test-native test-tsan test-asan test-windows test-dist test-reproducible test-fuzz
 
 test-native: native
 	@echo "== native tests"
@@ -74,6 +74,15 @@ test-windows:
 	@scripts/ensure-packages.sh host native mingw wine
 	$(call windows_tests,32,windows,i686)
 	$(call windows_tests,64,windows64,x86_64)
+
+# The release as a host developer unpacks it, with nothing else at hand.
+test-dist: dist
+	@scripts/ensure-packages.sh host mingw wine
+	@echo "== the release zips, unpacked and used on their own"
+	@$(call wine_env,windows) wineboot -i >/dev/null 2>&1 || true
+	@$(call wine_env,windows64) wineboot -i >/dev/null 2>&1 || true
+	@tests/check_dist.sh build/dist build/dist-check \
+	  "$(call wine_env,windows)" "$(call wine_env,windows64)"
 
 # The release built a second time from a copy of the sources in another
 # folder must come out the same, byte for byte.

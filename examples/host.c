@@ -1,16 +1,12 @@
 /* A host in C: loads PYXRemote, hands it a card and a key sink, lets it run
  * for a moment, and lets go. The card here shows the Power key held down.
- *
- *   Windows (mingw-w64): gcc -Iinclude examples/host.c -o host.exe -luuid
- *   Linux:               gcc -Iinclude examples/host.c -o host -ldl
- *   Run:                 host PATH/TO/PYXRemote.dll (or libPYXRemote.so)
+ * How to build and run it: the host developer's guide, "Building a host".
  */
-/* The tables below are const; on Windows this makes the system's IUnknown
- * take a const table too. */
-#define CONST_VTABLE
 #include <stdio.h>
 #include <string.h>
 
+/* Before any Windows header, so that the system's IUnknown takes a const
+ * table, as the device below has. */
 #include "pyxremote.h"
 
 #ifdef _WIN32
@@ -123,9 +119,7 @@ int main(int argc, char** argv) {
 #ifdef _WIN32
   HMODULE library = LoadLibraryA(argv[1]);
   if (library == NULL) return 1;
-  /* GetProcAddress returns FARPROC, a function pointer of another type;
-   * passing through void (*)(void) says the cast is meant. */
-  create = (PFN_GetInterfacePtr)(void (*)(void))GetProcAddress(library, "_GetInterfacePtr@0");
+  create = PYX_GET_FACTORY(library);
 #else
   void* library = dlopen(argv[1], RTLD_NOW);
   if (library == NULL) return 1;

@@ -1,9 +1,6 @@
 // A host in C++: loads PYXRemote, hands it a card and a key sink, lets it
 // run for a moment, and lets go. The card here shows the Power key held down.
-//
-//   Windows (mingw-w64): g++ -Iinclude examples/host.cpp -o host.exe
-//   Linux:               g++ -Iinclude examples/host.cpp -o host -ldl
-//   Run:                 host PATH/TO/PYXRemote.dll (or libPYXRemote.so)
+// How to build and run it: the host developer's guide, "Building a host".
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -83,10 +80,7 @@ int main(int argc, char** argv) {
 #ifdef _WIN32
   HMODULE library = LoadLibraryA(argv[1]);
   if (library == nullptr) return 1;
-  // GetProcAddress returns FARPROC, a function pointer of another type;
-  // passing through void (*)(void) says the cast is meant.
-  auto create = reinterpret_cast<PFN_GetInterfacePtr>(
-      reinterpret_cast<void (*)(void)>(GetProcAddress(library, "_GetInterfacePtr@0")));
+  PFN_GetInterfacePtr create = PYX_GET_FACTORY(library);
 #else
   void* library = dlopen(argv[1], RTLD_NOW);
   if (library == nullptr) return 1;

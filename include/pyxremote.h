@@ -25,7 +25,13 @@
 #endif
 
 #ifdef _WIN32
-/* GUID, HRESULT, ULONG and IUnknown come from the system's own headers. */
+/* GUID, HRESULT, ULONG and IUnknown come from the system's own headers.
+ * CONST_VTABLE makes the C view of the system's IUnknown take a const table,
+ * as this header's own interfaces do; it only counts where the system's
+ * headers are first included, so include this header before <windows.h>. */
+#ifndef CONST_VTABLE
+#define CONST_VTABLE
+#endif
 #include <unknwn.h>
 #include <windows.h>
 #else
@@ -84,11 +90,24 @@ static const IID IID_IRemoteModule = {
 static const IID IID_IRegisterAccess = {
     0xF4660006, 0x7706, 0x11D3, {0xB6, 0x4E, 0x00, 0x10, 0x5A, 0xCB, 0x7F, 0xD0}};
 
+/* {F1FAAA60-4BBD-42D2-883A-0AEB662AE777}: the host's key sink. The module
+ * never asks for it; it is here for hosts that name their interfaces by IID
+ * or with __uuidof. */
+static const IID IID_IKeySink = {
+    0xF1FAAA60, 0x4BBD, 0x42D2, {0x88, 0x3A, 0x0A, 0xEB, 0x66, 0x2A, 0xE7, 0x77}};
+
 #ifdef __cplusplus
 extern "C" {
 #endif
 
 #if defined(__cplusplus) && !defined(CINTERFACE)
+
+#ifdef _MSC_VER
+/* __uuidof(IRemoteModule), __uuidof(IRegisterAccess), __uuidof(IKeySink). */
+struct __declspec(uuid("F4660300-7706-11D3-B64E-00105ACB7FD0")) IRemoteModule;
+struct __declspec(uuid("F4660006-7706-11D3-B64E-00105ACB7FD0")) IRegisterAccess;
+struct __declspec(uuid("F1FAAA60-4BBD-42D2-883A-0AEB662AE777")) IKeySink;
+#endif
 
 /* Implemented by the host. The module calls these on its worker thread. */
 struct IRegisterAccess : public IUnknown {
@@ -131,6 +150,16 @@ struct IRemoteModule : public IUnknown {
   virtual HRESULT PYX_CALL Stop() = 0;
   virtual void PYX_CALL Reserved() = 0;
 };
+
+#if defined(__MINGW32__) && defined(__CRT_UUID_DECL)
+/* __uuidof with mingw-w64, which emulates it with templates. */
+__CRT_UUID_DECL(IRemoteModule, 0xF4660300, 0x7706, 0x11D3, 0xB6, 0x4E, 0x00, 0x10, 0x5A, 0xCB, 0x7F,
+                0xD0)
+__CRT_UUID_DECL(IRegisterAccess, 0xF4660006, 0x7706, 0x11D3, 0xB6, 0x4E, 0x00, 0x10, 0x5A, 0xCB,
+                0x7F, 0xD0)
+__CRT_UUID_DECL(IKeySink, 0xF1FAAA60, 0x4BBD, 0x42D2, 0x88, 0x3A, 0x0A, 0xEB, 0x66, 0x2A, 0xE7,
+                0x77)
+#endif
 
 #else /* C */
 
@@ -177,6 +206,17 @@ struct IRemoteModule {
  * "GetInterfacePtr" in libPYXRemote.so. Returns a new object with one
  * reference, or null when it cannot be allocated. */
 typedef IRemoteModule*(PYX_CALL* PFN_GetInterfacePtr)(void);
+
+#ifdef _WIN32
+/* The name to look up in PYXRemote.dll, 32- or 64-bit (the 64-bit DLL also
+ * exports "GetInterfacePtr"). */
+#define PYX_FACTORY_NAME "_GetInterfacePtr@0"
+/* The factory of a loaded PYXRemote.dll, or null. GetProcAddress returns
+ * FARPROC; the cast through void (*)(void) says that the change of function
+ * type is meant (gcc's -Wextra warns about a direct one). */
+#define PYX_GET_FACTORY(library) \
+  ((PFN_GetInterfacePtr)(void (*)(void))GetProcAddress((library), PYX_FACTORY_NAME))
+#endif
 
 #ifdef __cplusplus
 }

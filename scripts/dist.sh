@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # Packs the release from the DLLs that `make dll` built.
 # Usage: dist.sh BUILD OUT, with the DLLs in BUILD/windows and BUILD/windows64.
-# OUT gets PYXRemote-<version>-win32.zip and -win64.zip, each with a
-# -symbols.zip of its debug information, and SHA256SUMS. Every entry has a
-# fixed time (the commit's), fixed permissions and a fixed place, so the
-# same commit packs to the same bytes wherever it is built.
+# OUT gets PYXRemote-<version>-win32.zip and -win64.zip, each unpacking
+# into a folder of its own name, each with a -symbols.zip of its debug
+# information that unpacks into the same folder, and SHA256SUMS. Text files
+# are made from their one source in the repository, with CR LF line ends.
+# Every entry has a fixed time (the commit's), fixed permissions and a fixed
+# place, so the same commit packs to the same bytes wherever it is built.
 set -euo pipefail
 mkdir -p "$2"
 build=$(cd "$1" && pwd)
@@ -27,23 +29,25 @@ zip_fixed() {
 }
 
 for bits in 32 64; do
-  if [ $bits = 32 ]; then
-    folder=windows other=64 windows="XP SP3"
-  else
-    folder=windows64 other=32 windows="XP x64 Edition / Server 2003"
-  fi
+  if [ $bits = 32 ]; then folder=windows; else folder=windows64; fi
   name=PYXRemote-$version-win$bits
-  dir=$stage/$name
-  mkdir -p "$dir" "$dir-symbols"
-  cp "$build/$folder/PYXRemote.dll" "$dir/"
-  cp "$build/$folder/PYXRemote.dll.debug" "$dir-symbols/"
-  cp include/pyxremote.h "$dir/"
+  dir=$stage/release$bits/$name
+  mkdir -p "$dir/examples" "$stage/symbols$bits/$name"
+  cp "$build/$folder/PYXRemote.dll" "$build/$folder/remote-host.exe" "$dir/"
+  cp "$build/$folder/PYXRemote.dll.debug" "$stage/symbols$bits/$name/"
+  crlf include/pyxremote.h >"$dir/pyxremote.h"
   crlf release/pyx.ini >"$dir/pyx.ini"
-  sed -e "s/@VERSION@/$version/g" -e "s/@BITS@/$bits/g" -e "s/@OTHER_BITS@/$other/g" \
-    -e "s|@WINDOWS@|$windows|g" release/README.txt | crlf >"$dir/README.txt"
-  cp CHANGELOG.md "$dir/"
-  zip_fixed "$out/$name.zip" "$dir" PYXRemote.dll pyxremote.h pyx.ini README.txt CHANGELOG.md
-  zip_fixed "$out/$name-symbols.zip" "$dir-symbols" PYXRemote.dll.debug
+  { printf 'PYXRemote %s, %s-bit\n\n' "$version" "$bits"; scripts/md2txt.sh docs/user-guide.md; } |
+    crlf >"$dir/README.txt"
+  scripts/md2txt.sh docs/host-guide.md | crlf >"$dir/HOST-GUIDE.txt"
+  scripts/md2txt.sh CHANGELOG.md | crlf >"$dir/CHANGELOG.txt"
+  crlf LICENSE >"$dir/LICENSE.txt"
+  crlf examples/host.c >"$dir/examples/host.c"
+  crlf examples/host.cpp >"$dir/examples/host.cpp"
+  zip_fixed "$out/$name.zip" "$stage/release$bits" "$name/PYXRemote.dll" "$name/pyxremote.h" \
+    "$name/pyx.ini" "$name/README.txt" "$name/HOST-GUIDE.txt" "$name/CHANGELOG.txt" \
+    "$name/LICENSE.txt" "$name/examples/host.c" "$name/examples/host.cpp" "$name/remote-host.exe"
+  zip_fixed "$out/$name-symbols.zip" "$stage/symbols$bits" "$name/PYXRemote.dll.debug"
 done
 rm -rf "$stage"
 (cd "$out" && sha256sum -- *.zip >SHA256SUMS)

@@ -5,7 +5,7 @@
 #   native   what the native tests need beside host
 #   mingw    the 32- and 64-bit mingw-w64 cross compilers (make dll)
 #   wine     Wine, 32- and 64-bit, to run the Windows tests
-#   dist     zip, for the release archives
+#   dist     zip and unzip, for the release archives
 #   fuzz     clang with libFuzzer
 missing=()
 need_command() { command -v "$1" >/dev/null 2>&1 || missing+=("$2"); }
@@ -41,6 +41,7 @@ for group in "$@"; do
       ;;
     dist)
       need_command zip zip
+      need_command unzip unzip
       need_command sha256sum coreutils
       ;;
     fuzz)

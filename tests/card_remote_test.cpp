@@ -8,6 +8,7 @@
 #include <cctype>
 #include <cstring>
 #include <fstream>
+#include <map>
 #include <set>
 #include <sstream>
 
@@ -35,34 +36,58 @@ std::string TrimCell(const std::string& cell) {
                                     : cell.substr(first, cell.find_last_not_of(' ') - first + 1);
 }
 
-// The key table as the README states it, for users, apart from the code:
-// rows 0 to 19 in the left half of its table, rows 20 to 35 in the right.
-std::vector<KeyRow> ReadmeKeyTable() {
-  std::ifstream in(PYX_README_PATH);
-  std::vector<KeyRow> left, right;
+// A table of a guide, row by row, cells trimmed: the rows under `heading`
+// whose first cell is a number.
+std::vector<std::vector<std::string>> GuideTable(const char* path, const std::string& heading) {
+  std::ifstream in(path);
+  std::vector<std::vector<std::string>> rows;
   bool in_section = false;
   for (std::string line; std::getline(in, line);) {
-    if (line.rfind("## ", 0) == 0) in_section = line == "## The remote's keys";
+    if (line.rfind("## ", 0) == 0) in_section = line == heading;
     if (!in_section || line.rfind("| ", 0) != 0) continue;
     std::vector<std::string> cells;
     std::stringstream row(line.substr(1));
     for (std::string cell; std::getline(row, cell, '|');) cells.push_back(TrimCell(cell));
-    if (cells.size() != 7 || cells[0].empty() || !std::isdigit(cells[0][0])) continue;
-    left.push_back({std::stoi(cells[0]), cells[1], cells[2]});
-    if (!cells[4].empty()) right.push_back({std::stoi(cells[4]), cells[5], cells[6]});
+    if (!cells.empty() && !cells[0].empty() && std::isdigit(cells[0][0])) rows.push_back(cells);
   }
-  left.insert(left.end(), right.begin(), right.end());
-  return left;
+  return rows;
 }
 
-TEST(CardKeyTable, EveryRowIsTheOneTheReadmeStates) {
-  const std::vector<KeyRow> rows = ReadmeKeyTable();
-  ASSERT_EQ(rows.size(), static_cast<size_t>(kCardKeyCount)) << PYX_README_PATH;
+// The key table as the host guide states it, apart from the code.
+std::vector<KeyRow> GuideKeyTable() {
+  std::vector<KeyRow> rows;
+  for (const auto& cells : GuideTable(PYX_HOST_GUIDE_PATH, "## The key table")) {
+    if (cells.size() == 5) rows.push_back({std::stoi(cells[1]), cells[3], cells[4]});
+  }
+  return rows;
+}
+
+TEST(CardKeyTable, EveryRowIsTheOneTheHostGuideStates) {
+  const std::vector<KeyRow> rows = GuideKeyTable();
+  ASSERT_EQ(rows.size(), static_cast<size_t>(kCardKeyCount)) << PYX_HOST_GUIDE_PATH;
   for (int32_t i = 0; i < kCardKeyCount; ++i) {
     EXPECT_EQ(CardKeyTable[i].code, rows[i].code) << "row " << i;
     EXPECT_EQ(CardKeyTable[i].name, rows[i].name) << "row " << i;
     EXPECT_EQ(CardKeyTable[i].command, rows[i].command) << "row " << i;
   }
+}
+
+// The user's guide lists each code the card can report, with its key, in
+// two halves of one table.
+TEST(CardKeyTable, TheUsersGuideListsEveryKeyThatCanBeReported) {
+  std::map<int32_t, std::string> listed;
+  for (const auto& cells : GuideTable(PYX_USER_GUIDE_PATH, "## The remote's keys")) {
+    for (size_t at = 0; at + 1 < cells.size(); at += 3) {
+      if (!cells[at].empty()) listed[std::stoi(cells[at])] = cells[at + 1];
+    }
+  }
+  std::map<int32_t, std::string> reported;
+  for (int32_t code = 0; code < 64; ++code) {
+    if (const KeyEntry* entry = FindKey(CardKeyTable, kCardKeyCount, code)) {
+      reported[code] = entry->name;
+    }
+  }
+  EXPECT_EQ(listed, reported);
 }
 
 TEST(CardKeyTable, ReportsOneNameForEachCodeTheCardCanYield) {
@@ -137,10 +162,10 @@ TEST_F(CardModule, HeldKeyIsReportedByNameThenRepeatedAndTheWorkerSaysGoodbye) {
 }
 
 // Through the export, every code the card can yield: the name and command
-// of the README's first row with that code, or nothing.
+// of the host guide's first row with that code, or nothing.
 TEST_F(CardModule, EachOfTheSixtyFourCodesReportsItsFirstRowOrNothing) {
   ResetSettings(1, 1);
-  const std::vector<KeyRow> rows = ReadmeKeyTable();
+  const std::vector<KeyRow> rows = GuideKeyTable();
   FakeSink sink;
   FakeDevice device;
   IRemoteModule* module = GetInterfacePtr();

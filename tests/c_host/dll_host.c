@@ -511,9 +511,13 @@ static void CheckPollDuringDelay(PFN_GetInterfacePtr factory) {
 /* The version resource, as Explorer's Properties reads it. */
 static void CheckVersionResource(const char* path) {
   static const char* const kStrings[][2] = {
-      {"ProductName", "PYXRemote"},  {"OriginalFilename", "PYXRemote.dll"},
-      {"FileVersion", PYX_VERSION},  {"ProductVersion", PYX_VERSION},
+      {"ProductName", "PYXRemote"},
+      {"OriginalFilename", "PYXRemote.dll"},
+      {"FileVersion", PYX_VERSION},
+      {"ProductVersion", PYX_VERSION},
       {"InternalName", "PYXRemote"},
+      {"CompanyName", "PYXRemote contributors"},
+      {"LegalCopyright", "Copyright (c) 2026 PYXRemote contributors. MIT License."},
   };
   static char data[4096];
   DWORD ignored, size = GetFileVersionInfoSizeA(path, &ignored);

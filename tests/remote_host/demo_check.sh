@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# remote-host --demo, as make demo runs it: each thing the README says the
-# demo shows is in its summary.
+# remote-host --demo, as make demo runs it: each thing docs/development.md
+# says the demo shows is in its summary.
 set -u
 host=$1
 work=$(mktemp -d)
