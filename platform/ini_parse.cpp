@@ -110,38 +110,55 @@ std::string_view AsRead(std::string_view value) {
   return read;
 }
 
-// The value of `key` in the first section named `section`: `*found` false
-// when there is no such section or key; an empty view for a key without '='.
-std::string_view FindValue(std::string_view text, std::string_view section, std::string_view key,
-                           bool* found) {
-  *found = false;
+// Calls line(name, value, has_value) for each key line of the first section
+// named `section`, in file order, until it returns true. False when there is
+// no such section.
+template <typename Line>
+bool ForEachKeyLine(std::string_view text, std::string_view section, Line line) {
   bool in_section = false;
+  bool seen = false;
   size_t next = 0;
   while (next < text.size()) {
     size_t end = text.find_first_of("\r\n", next);
     end = end == std::string_view::npos ? text.size() : end + 1;
-    const std::string_view line = Trim(text.substr(next, end - next));
+    const std::string_view trimmed = Trim(text.substr(next, end - next));
     next = end;
-    if (line.empty()) continue;
-    if (line.front() == '[') {
-      const size_t close = line.rfind(']');
+    if (trimmed.empty()) continue;
+    if (trimmed.front() == '[') {
+      const size_t close = trimmed.rfind(']');
       if (close != std::string_view::npos) {
-        if (in_section) return {};
-        in_section = SameName(UpToNul(Trim(line.substr(1, close - 1))), section);
+        if (in_section) return true;
+        in_section = SameName(UpToNul(Trim(trimmed.substr(1, close - 1))), section);
+        seen = seen || in_section;
         continue;
       }
       // A '[' without a ']' begins an ordinary key line.
     }
     if (!in_section) continue;
-    const size_t equals = line.find('=');
-    const std::string_view name =
-        equals == std::string_view::npos ? line : Trim(line.substr(0, equals));
-    if (!SameName(UpToNul(name), key)) continue;
-    *found = true;
-    return equals == std::string_view::npos ? std::string_view()
-                                            : UpToNul(Trim(line.substr(equals + 1)));
+    const size_t equals = trimmed.find('=');
+    if (equals == std::string_view::npos) {
+      if (line(UpToNul(trimmed), std::string_view(), false)) return true;
+    } else if (line(UpToNul(Trim(trimmed.substr(0, equals))),
+                    UpToNul(Trim(trimmed.substr(equals + 1))), true)) {
+      return true;
+    }
   }
-  return {};
+  return seen;
+}
+
+// The value of `key` in the first section named `section`: `*found` false
+// when there is no such section or key; an empty view for a key without '='.
+std::string_view FindValue(std::string_view text, std::string_view section, std::string_view key,
+                           bool* found) {
+  *found = false;
+  std::string_view value;
+  ForEachKeyLine(text, section, [&](std::string_view name, std::string_view v, bool) {
+    if (!SameName(name, key)) return false;
+    *found = true;
+    value = v;
+    return true;
+  });
+  return value;
 }
 
 }  // namespace
@@ -181,28 +198,76 @@ int32_t ParseProfileInt(std::string_view value) noexcept {
   return static_cast<int32_t>(result);
 }
 
+IniDocument::IniDocument(std::string_view file) noexcept : text_(file) {
+  const auto starts = [&file](std::string_view mark) {
+    return file.substr(0, mark.size()) == mark;
+  };
+  if (!starts("\xEF\xBB\xBF") && !starts("\xFF\xFE") && !starts("\xFE\xFF")) return;
+  decoded_ = static_cast<char*>(std::malloc(file.size()));
+  if (decoded_ == nullptr) {
+    text_ = {};
+    return;
+  }
+  size_t length;
+  if (starts("\xEF\xBB\xBF")) {
+    length = DecodeUtf8(file.substr(3), decoded_);
+  } else {
+    length = DecodeUtf16(file.substr(2), starts("\xFE\xFF"), decoded_);
+  }
+  text_ = std::string_view(decoded_, length);
+}
+
+IniDocument::~IniDocument() { std::free(decoded_); }
+
+bool IniDocument::HasSection(std::string_view section) const noexcept {
+  return ForEachKeyLine(text_, section,
+                        [](std::string_view, std::string_view, bool) { return true; });
+}
+
+int32_t IniDocument::Int(std::string_view section, std::string_view key,
+                         int32_t fallback) const noexcept {
+  bool found = false;
+  const std::string_view value = AsRead(FindValue(text_, section, key, &found));
+  return !found || value.empty() ? fallback : ParseProfileInt(value);
+}
+
+bool IniDocument::String(std::string_view section, std::string_view key,
+                         std::string_view* value) const noexcept {
+  bool found = false;
+  bool has_value = false;
+  ForEachKeyLine(text_, section, [&](std::string_view name, std::string_view v, bool with_equals) {
+    if (!SameName(name, key)) return false;
+    found = true;
+    has_value = with_equals;
+    *value = v;
+    return true;
+  });
+  if (!found || !has_value) return false;
+  if (value->size() >= 2 && (value->front() == '"' || value->front() == '\'') &&
+      value->back() == value->front()) {
+    *value = value->substr(1, value->size() - 2);
+  }
+  return true;
+}
+
+size_t IniDocument::KeyNames(std::string_view section, char* out, size_t size) const noexcept {
+  size_t used = 0;
+  if (size < 2) return 0;
+  ForEachKeyLine(text_, section, [&](std::string_view name, std::string_view, bool with_equals) {
+    if (!with_equals || (!name.empty() && name.front() == ';')) return false;
+    if (used + name.size() + 2 > size) return true;
+    name.copy(out + used, name.size());
+    used += name.size();
+    out[used++] = '\0';
+    return false;
+  });
+  out[used] = '\0';
+  return used;
+}
+
 int32_t IniLookupInt(std::string_view text, std::string_view section, std::string_view key,
                      int32_t fallback) noexcept {
-  const auto starts = [&text](std::string_view mark) {
-    return text.substr(0, mark.size()) == mark;
-  };
-  char* decoded = nullptr;
-  if (starts("\xEF\xBB\xBF") || starts("\xFF\xFE") || starts("\xFE\xFF")) {
-    decoded = static_cast<char*>(std::malloc(text.size()));
-    if (decoded == nullptr) return fallback;
-    size_t length;
-    if (starts("\xEF\xBB\xBF")) {
-      length = DecodeUtf8(text.substr(3), decoded);
-    } else {
-      length = DecodeUtf16(text.substr(2), starts("\xFE\xFF"), decoded);
-    }
-    text = std::string_view(decoded, length);
-  }
-  bool found = false;
-  const std::string_view value = AsRead(FindValue(text, section, key, &found));
-  const int32_t result = !found || value.empty() ? fallback : ParseProfileInt(value);
-  std::free(decoded);
-  return result;
+  return IniDocument(text).Int(section, key, fallback);
 }
 
 }  // namespace pyx::platform

@@ -21,6 +21,39 @@ namespace pyx::platform {
 int32_t IniLookupInt(std::string_view text, std::string_view section, std::string_view key,
                      int32_t fallback) noexcept;
 
+// An INI file in memory, read by the rules above. A file with a byte-order
+// mark is decoded once, here; a file that cannot be decoded for want of
+// memory reads as empty. `file` must outlive the document.
+class IniDocument {
+ public:
+  explicit IniDocument(std::string_view file) noexcept;
+  ~IniDocument();
+  IniDocument(const IniDocument&) = delete;
+  IniDocument& operator=(const IniDocument&) = delete;
+
+  // True when the file has a section named `section`.
+  bool HasSection(std::string_view section) const noexcept;
+  // As IniLookupInt.
+  int32_t Int(std::string_view section, std::string_view key, int32_t fallback) const noexcept;
+  // The value of `key` as the Windows reader returns it as a string: whole,
+  // white space around it trimmed, and a value that starts and ends with
+  // the same quote without them. False when the section or the key (with an
+  // '=') is missing. The view points into the document.
+  bool String(std::string_view section, std::string_view key,
+              std::string_view* value) const noexcept;
+  // The names of the keys of `section`, in file order, duplicates included,
+  // as NUL-terminated strings after one another and a final NUL, as the
+  // Windows reader lists them: lines with an '=' and a name that does not
+  // begin with ';' (an empty name, listed, ends the list for its reader).
+  // Names that do not fit in `size` are left out. Returns the length
+  // without the final NUL.
+  size_t KeyNames(std::string_view section, char* out, size_t size) const noexcept;
+
+ private:
+  std::string_view text_;
+  char* decoded_ = nullptr;
+};
+
 // Leading white space (any character from 0x01 to 0x20), an optional sign, an optional lower-case
 // "0x", "0o" or "0b" prefix, then digits up to the first that is not one; no digits is 0. Taken
 // modulo 2^32 as a signed 32-bit value.

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdarg>
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 
@@ -136,10 +137,43 @@ inline bool FailureInjected(Resource resource) noexcept {
 // time of the call.
 extern const char kIniPath[];
 
-// The integer value of `key` in `section` of the INI file at `path`, or
-// `fallback` when the file, the section or the key is missing or the value is
-// empty. Same answer as the Windows profile API for the same file.
+// An INI file as the module reads it at one moment: on Windows through the
+// system's profile functions, on POSIX read once with a reader of our own
+// that gives the same answers for the same bytes. Section and key names
+// match regardless of ASCII case. Any thread; one object on one thread.
+class IniFile {
+ public:
+  explicit IniFile(const char* path) noexcept;
+  ~IniFile();
+  IniFile(const IniFile&) = delete;
+  IniFile& operator=(const IniFile&) = delete;
+
+  // The file is there to be read.
+  bool found() const noexcept;
+  // It has a section named `section`.
+  bool HasSection(const char* section) const noexcept;
+  // The integer value of `key` in `section`, or `fallback` when the file,
+  // the section or the key is missing or the value is empty.
+  int32_t Int(const char* section, const char* key, int32_t fallback) const noexcept;
+  // The value as a string (white space around it and enclosing quotes
+  // removed), cut to `size` - 1 characters; false when it is missing.
+  bool String(const char* section, const char* key, char* out, size_t size) const noexcept;
+  // The names of the keys of `section` in file order, each NUL-terminated,
+  // then a final NUL; those that do not fit are left out. The length
+  // without the final NUL.
+  size_t KeyNames(const char* section, char* out, size_t size) const noexcept;
+
+ private:
+  const char* path_;
+  void* read_ = nullptr;  // POSIX: the file's bytes and our reader's view of them
+};
+
+// IniFile(path).Int(section, key, fallback).
 int32_t ReadIniInt(const char* section, const char* key, int32_t fallback,
                    const char* path) noexcept;
+
+// The full path of `path`, relative to the current directory, in `out`
+// (cut to `size` - 1 characters).
+void FullPath(const char* path, char* out, size_t size) noexcept;
 
 }  // namespace pyx::platform

@@ -8,7 +8,9 @@
 #include <atomic>
 #include <cerrno>
 #include <condition_variable>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <new>
 
@@ -175,30 +177,96 @@ constexpr off_t kMaxIniBytes = 1 << 20;
 
 }  // namespace
 
-int32_t ReadIniInt(const char* section, const char* key, int32_t fallback,
-                   const char* path) noexcept {
+namespace {
+
+// The bytes of a file and our reader's document over them.
+struct ReadFile {
+  char* bytes;
+  IniDocument document;
+  ReadFile(char* file, size_t size) : bytes(file), document(std::string_view(file, size)) {}
+  ~ReadFile() { std::free(bytes); }
+};
+
+}  // namespace
+
+IniFile::IniFile(const char* path) noexcept : path_(path) {
   // O_NONBLOCK: opening a FIFO must not wait for a writer.
   const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return fallback;
-  int32_t result = fallback;
+  if (fd < 0) return;
   struct stat info;
   if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size <= kMaxIniBytes) {
     const size_t size = static_cast<size_t>(info.st_size);
-    char* text = static_cast<char*>(std::malloc(size == 0 ? 1 : size));
-    if (text != nullptr) {
+    char* bytes = static_cast<char*>(std::malloc(size == 0 ? 1 : size));
+    void* memory = std::malloc(sizeof(ReadFile));
+    if (bytes != nullptr && memory != nullptr) {
       size_t got = 0;
       while (got < size) {
-        const ssize_t n = read(fd, text + got, size - got);
+        const ssize_t n = read(fd, bytes + got, size - got);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) break;
         got += static_cast<size_t>(n);
       }
-      result = IniLookupInt(std::string_view(text, got), section, key, fallback);
-      std::free(text);
+      read_ = new (memory) ReadFile(bytes, got);
+    } else {
+      std::free(bytes);
+      std::free(memory);
     }
   }
   close(fd);
-  return result;
+}
+
+IniFile::~IniFile() {
+  if (read_ == nullptr) return;
+  auto* file = static_cast<ReadFile*>(read_);
+  file->~ReadFile();
+  std::free(file);
+}
+
+bool IniFile::found() const noexcept { return read_ != nullptr; }
+
+bool IniFile::HasSection(const char* section) const noexcept {
+  return read_ != nullptr && static_cast<ReadFile*>(read_)->document.HasSection(section);
+}
+
+int32_t IniFile::Int(const char* section, const char* key, int32_t fallback) const noexcept {
+  if (read_ == nullptr) return fallback;
+  return static_cast<ReadFile*>(read_)->document.Int(section, key, fallback);
+}
+
+bool IniFile::String(const char* section, const char* key, char* out, size_t size) const noexcept {
+  std::string_view value;
+  if (read_ == nullptr || size == 0 ||
+      !static_cast<ReadFile*>(read_)->document.String(section, key, &value)) {
+    return false;
+  }
+  const size_t length = value.copy(out, size - 1);
+  out[length] = '\0';
+  return true;
+}
+
+size_t IniFile::KeyNames(const char* section, char* out, size_t size) const noexcept {
+  if (read_ == nullptr) {
+    if (size >= 2) out[0] = out[1] = '\0';
+    return 0;
+  }
+  return static_cast<ReadFile*>(read_)->document.KeyNames(section, out, size);
+}
+
+int32_t ReadIniInt(const char* section, const char* key, int32_t fallback,
+                   const char* path) noexcept {
+  return IniFile(path).Int(section, key, fallback);
+}
+
+void FullPath(const char* path, char* out, size_t size) noexcept {
+  if (size == 0) return;
+  out[0] = '\0';
+  if (path[0] != '/' && getcwd(out, size) != nullptr) {
+    const size_t used = std::strlen(out);
+    std::snprintf(out + used, size - used, "%s%s", used > 0 && out[used - 1] == '/' ? "" : "/",
+                  path);
+  } else {
+    std::snprintf(out, size, "%s", path);
+  }
 }
 
 }  // namespace pyx::platform

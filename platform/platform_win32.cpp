@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <cstdlib>
+#include <cstring>
 
 #include "platform/platform.h"
 
@@ -137,9 +138,51 @@ int FormatToFile(std::FILE* file, const char* format, va_list args) noexcept {
   return __ms_vfprintf(file, format, args);
 }
 
+// The system's profile functions keep the file they last read, so asking
+// them for one value after another does not read it again each time.
+IniFile::IniFile(const char* path) noexcept : path_(path) {}
+
+IniFile::~IniFile() = default;
+
+bool IniFile::found() const noexcept {
+  const DWORD attributes = GetFileAttributesA(path_);
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+bool IniFile::HasSection(const char* section) const noexcept {
+  char names[4096];
+  GetPrivateProfileSectionNamesA(names, sizeof names, path_);
+  for (const char* name = names; *name != '\0'; name += std::strlen(name) + 1) {
+    if (lstrcmpiA(name, section) == 0) return true;
+  }
+  return false;
+}
+
+int32_t IniFile::Int(const char* section, const char* key, int32_t fallback) const noexcept {
+  return static_cast<int32_t>(GetPrivateProfileIntA(section, key, fallback, path_));
+}
+
+// A missing key gives back the default, which no value can be: a line with
+// a lone control character 0x01 on it.
+bool IniFile::String(const char* section, const char* key, char* out, size_t size) const noexcept {
+  if (size == 0) return false;
+  GetPrivateProfileStringA(section, key, "\x01", out, static_cast<DWORD>(size), path_);
+  return !(out[0] == '\x01' && out[1] == '\0');
+}
+
+size_t IniFile::KeyNames(const char* section, char* out, size_t size) const noexcept {
+  return GetPrivateProfileStringA(section, nullptr, "", out, static_cast<DWORD>(size), path_);
+}
+
 int32_t ReadIniInt(const char* section, const char* key, int32_t fallback,
                    const char* path) noexcept {
-  return static_cast<int32_t>(GetPrivateProfileIntA(section, key, fallback, path));
+  return IniFile(path).Int(section, key, fallback);
+}
+
+void FullPath(const char* path, char* out, size_t size) noexcept {
+  if (size == 0) return;
+  const DWORD length = GetFullPathNameA(path, static_cast<DWORD>(size), out, nullptr);
+  if (length == 0 || length >= size) lstrcpynA(out, path, static_cast<int>(size));
 }
 
 }  // namespace pyx::platform

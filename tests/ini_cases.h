@@ -4,7 +4,9 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace pyx::testing {
@@ -111,6 +113,67 @@ inline std::vector<IniCase> IniCases() {
       {"a section that extends the name", "[PYXRemoteX]\nKeyFirstDelay=417\n", kIniDefault},
       {"a section that is a prefix of the name", "[PYX]\nKeyFirstDelay=418\n", kIniDefault},
       {"quoted value, then white space", "[PYXRemote]\nKeyFirstDelay=\"419\"  \t\n", 419},
+  };
+}
+
+// Files and what [PYXRemote Keys] holds in each: the names of its keys in
+// order, joined with commas, and the string value of Key_Play ("-" when it
+// is missing).
+struct IniKeysCase {
+  const char* what;
+  std::string text;
+  const char* names;
+  const char* key_play;
+};
+
+inline std::vector<IniKeysCase> IniKeysCases() {
+  using namespace std::string_literals;
+  return {
+      {"plain", "[PYXRemote Keys]\nKey_Play=37\nKey_Red=38\n", "Key_Play,Key_Red", "37"},
+      {"duplicates listed, the first value wins", "[PYXRemote Keys]\nKey_Play=37\nKey_Play=39\n",
+       "Key_Play,Key_Play", "37"},
+      {"a line without = is no key", "[PYXRemote Keys]\nKey_Play\nKey_Red=38\n", "Key_Red", "-"},
+      {"an empty name ends the list", "[PYXRemote Keys]\nKey_Cyan=1\n=5\nKey_Red=38\n", "Key_Cyan",
+       "-"},
+      {"names beginning with ; are not listed",
+       "[PYXRemote Keys]\n  ;Key_Play=1\na;b=2\n#c=3\nKey_Play=4\n", "a;b,#c,Key_Play", "4"},
+      {"only the first section",
+       "[PYXRemote Keys]\nKey_Play=37\n[X]\n[pyxremote keys]\nKey_Red=3\n", "Key_Play", "37"},
+      {"names in another case", "[pyxremote KEYS]\nkey_play=5\n", "key_play", "5"},
+      {"white space and quotes", "[ PYXRemote Keys ]\n  Key_Play =  ' 37 '  \n", "Key_Play",
+       " 37 "},
+      {"double quotes", "[PYXRemote Keys]\nKey_Play=\"37\"\n", "Key_Play", "37"},
+      {"an unmatched quote stays", "[PYXRemote Keys]\nKey_Play=\"37\n", "Key_Play", "\"37"},
+      {"quotes inside stay", "[PYXRemote Keys]\nKey_Play=3\"7\"\n", "Key_Play", "3\"7\""},
+      {"a remark is part of the value", "[PYXRemote Keys]\nKey_Play=2 ; x\n", "Key_Play", "2 ; x"},
+      {"an empty value", "[PYXRemote Keys]\nKey_Play=\n", "Key_Play", ""},
+      {"a NUL ends a name and a value", "[PYXRemote Keys]\nKey_Pl\0ay=3\nKey_Play=4\0 5\n"s,
+       "Key_Pl,Key_Play", "4"},
+      {"a long value is whole",
+       "[PYXRemote Keys]\nKey_Play=0123456789012345678901234567890123456789\n", "Key_Play",
+       "0123456789012345678901234567890123456789"},
+      {"a key before the section", "Key_Play=3\n[PYXRemote Keys]\n", "", "-"},
+      {"no such section", "[PYXRemote]\nKey_Play=3\n", "", "-"},
+      {"UTF-16", Utf16("[PYXRemote Keys]\r\nKey_Play=61\r\n"), "Key_Play", "61"},
+  };
+}
+
+// "a,b" from a list of NUL-terminated names that ends with an empty one.
+inline std::string JoinNames(const char* names) {
+  std::string joined;
+  for (const char* name = names; *name != '\0'; name += std::strlen(name) + 1) {
+    joined += (joined.empty() ? "" : ",") + std::string(name);
+  }
+  return joined;
+}
+
+// Files and whether each has a [PYXRemote] section.
+inline std::vector<std::pair<std::string, bool>> IniSectionCases() {
+  return {
+      {"[PYXRemote]\n", true},           {"[pyxremote]\nx=1\n", true},
+      {"  [ PYXRemote ] extra\n", true}, {"[PYXRemote\nx=1\n", false},
+      {"[PYXRemote Keys]\n", false},     {"", false},
+      {"x=1\n[Other]\n", false},         {Utf16("[PYXRemote]\r\n"), true},
   };
 }
 

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "tests/ini_cases.h"
 
 namespace pyx::platform {
@@ -12,6 +14,21 @@ TEST(IniLookupInt, ReadsEachFileOfTheTableAsWindowsDoes) {
   for (const auto& c : testing::IniCases()) {
     EXPECT_EQ(IniLookupInt(c.text, "PYXRemote", "KeyFirstDelay", testing::kIniDefault), c.expected)
         << c.what;
+  }
+}
+
+TEST(IniDocument, ListsKeysAndReadsStringsAsWindowsDoes) {
+  for (const auto& c : testing::IniKeysCases()) {
+    const IniDocument document(c.text);
+    char names[512];
+    document.KeyNames("PYXRemote Keys", names, sizeof names);
+    EXPECT_EQ(testing::JoinNames(names), c.names) << c.what;
+    std::string_view value;
+    const bool found = document.String("PYXRemote Keys", "Key_Play", &value);
+    EXPECT_EQ(found ? std::string(value) : "-", c.key_play) << c.what;
+  }
+  for (const auto& [text, has] : testing::IniSectionCases()) {
+    EXPECT_EQ(IniDocument(text).HasSection("PYXRemote"), has) << text;
   }
 }
 

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <cstring>
+
 #include "platform/ini_parse.h"
 #include "platform/platform.h"
 #include "tests/ini_cases.h"
@@ -24,6 +26,25 @@ TEST_F(IniAgainstWindows, BothReadersGiveTheSameValueForEveryFile) {
     EXPECT_EQ(ours, system) << c.what;
     EXPECT_EQ(system, c.expected) << c.what;
   }
+}
+
+TEST_F(IniAgainstWindows, BothListTheSameKeysSectionsAndStrings) {
+  for (const auto& c : testing::IniKeysCases()) {
+    testing::WriteFile("pyx.ini", c.text);
+    const platform::IniFile system(".\\pyx.ini");
+    char names[512];
+    system.KeyNames("PYXRemote Keys", names, sizeof names);
+    EXPECT_EQ(testing::JoinNames(names), c.names) << c.what;
+    char value[64];
+    const bool found = system.String("PYXRemote Keys", "Key_Play", value, sizeof value);
+    EXPECT_EQ(found ? std::string(value) : "-", c.key_play) << c.what;
+  }
+  for (const auto& [text, has] : testing::IniSectionCases()) {
+    testing::WriteFile("pyx.ini", text);
+    EXPECT_EQ(platform::IniFile(".\\pyx.ini").HasSection("PYXRemote"), has) << text;
+  }
+  EXPECT_TRUE(platform::IniFile(".\\pyx.ini").found());
+  EXPECT_FALSE(platform::IniFile(".\\none.ini").found());
 }
 
 TEST_F(IniAgainstWindows, TheModuleReadsDotBackslashPyxIni) {
