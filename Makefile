@@ -99,11 +99,13 @@ bench:
 	@$(call configure_windows,windows,i686,)
 	@cmake --build build/windows -j$(JOBS) --target pyx-bench PYXRemote
 	@mkdir -p build/bench
-	@echo "== measuring the native library (about 35 s)"
+	@echo "== measuring the native library (about 45 s)"
 	@build/native/pyx-bench --run build/bench/native.tsv --dir build/bench/native-run
-	@echo "== measuring the DLL under Wine (about 35 s)"
+	@echo "== measuring the DLL under Wine (about 45 s)"
 	@$(call wine_env,windows) wineboot -i >/dev/null 2>&1 || true
 	@$(call wine_env,windows) wine build/windows/pyx-bench.exe --run build/bench/wine.tsv --dir build/bench/wine-run
+	@echo "== the DLL's idle CPU under Wine, read from outside the process (about 45 s)"
+	@$(call wine_env,windows) scripts/wine-idle-cpu.sh build/windows/pyx-bench.exe build/bench/wine-run build/bench/wine.tsv
 	@build/native/pyx-bench --report build/bench/results.json \
 	  --build "$$(git rev-parse --short HEAD 2>/dev/null || echo unknown), $(BUILD_TYPE) native, MinSizeRel DLL" \
 	  build/bench/native.tsv build/bench/wine.tsv

@@ -54,9 +54,10 @@ void SleepMs(double ms) {
   std::this_thread::sleep_for(std::chrono::duration<double, std::milli>(ms));
 }
 
-void WriteIni(int first, int repeat) {
+void WriteIni(int first, int repeat, const char* more = "") {
   std::ofstream ini("pyx.ini", std::ios::binary | std::ios::trunc);
-  ini << "[PYXRemote]\r\nKeyFirstDelay=" << first << "\r\nKeyRepeatDelay=" << repeat << "\r\n";
+  ini << "[PYXRemote]\r\nKeyFirstDelay=" << first << "\r\nKeyRepeatDelay=" << repeat << "\r\n"
+      << more;
 }
 
 // A sink that timestamps reports and can act on them on the worker thread.
@@ -103,6 +104,52 @@ class TimingSink final : public IKeySink {
   std::vector<Clock::time_point> reports_;
 };
 
+// What --idle runs: the module on an idle card, the same with KeyTrace=1,
+// or the floor, a bare thread doing a poll cycle's three register accesses
+// and a 20 ms sleep.
+enum class IdleLoad { kModule, kTrace, kFloor };
+
+// One idle load on `card`, from construction to destruction. `factory` is
+// not called for the floor.
+class IdleRun {
+ public:
+  IdleRun(IdleLoad load, PFN_GetInterfacePtr factory, remote_host::SimCard& card) {
+    if (load != IdleLoad::kFloor) {
+      WriteIni(1000, 500, load == IdleLoad::kTrace ? "KeyTrace=1\r\n" : "");
+      module_ = factory();
+      if (module_ != nullptr) module_->Start(&sink_, card.device());
+      return;
+    }
+    void* registers = nullptr;
+    card.device()->QueryInterface(IID_IRegisterAccess, &registers);
+    registers_ = static_cast<IRegisterAccess*>(registers);
+    floor_ = std::thread([this] {
+      while (!stop_.load(std::memory_order_relaxed)) {
+        uint32_t enable = 0, data = 0;
+        registers_->ReadRegister(0x118, &enable);
+        registers_->WriteRegister(0x118, (enable & 0x00FF00FF) | 0x8000);
+        registers_->ReadRegister(0x200, &data);
+        bench::SleepMs(20);
+      }
+    });
+  }
+  ~IdleRun() {
+    if (module_ != nullptr) module_->Release();
+    stop_ = true;
+    if (floor_.joinable()) floor_.join();
+    if (registers_ != nullptr) registers_->Release();
+  }
+  IdleRun(const IdleRun&) = delete;
+  IdleRun& operator=(const IdleRun&) = delete;
+
+ private:
+  TimingSink sink_;
+  IRemoteModule* module_ = nullptr;
+  IRegisterAccess* registers_ = nullptr;
+  std::atomic<bool> stop_{false};
+  std::thread floor_;
+};
+
 struct Sizes {
   int idle_seconds_x10, presses, repeats, stops, mid_delay_stops, objects;
 };
@@ -144,47 +191,23 @@ class Runner {
   }
 
   void Idle(std::map<std::string, double>* out) {
-    WriteIni(1000, 500);
     const double seconds = sizes_.idle_seconds_x10 / 10.0;
-    double module_cpu = 0, floor_cpu = 0, module_polls = 0, floor_polls = 0;
+    double cpu[3] = {}, polls[3] = {};
     for (int round = 0; round < 2; ++round) {
-      {
+      for (IdleLoad load : {IdleLoad::kModule, IdleLoad::kTrace, IdleLoad::kFloor}) {
         remote_host::SimCard card;
-        TimingSink sink;
-        IRemoteModule* module = NewModule();
-        module->Start(&sink, card.device());
+        const IdleRun run(load, factory_, card);
         SleepMs(100);
-        Window(seconds, card, &module_cpu, &module_polls);
-        module->Release();
-      }
-      {
-        // The floor: a bare thread doing a cycle's three accesses and a 20 ms sleep.
-        remote_host::SimCard card;
-        void* out_registers = nullptr;
-        card.device()->QueryInterface(IID_IRegisterAccess, &out_registers);
-        auto* registers = static_cast<IRegisterAccess*>(out_registers);
-        std::atomic<bool> stop{false};
-        std::thread floor([&] {
-          while (!stop.load(std::memory_order_relaxed)) {
-            uint32_t enable = 0, data = 0;
-            registers->ReadRegister(0x118, &enable);
-            registers->WriteRegister(0x118, (enable & 0x00FF00FF) | 0x8000);
-            registers->ReadRegister(0x200, &data);
-            std::this_thread::sleep_for(20ms);
-          }
-        });
-        SleepMs(100);
-        Window(seconds, card, &floor_cpu, &floor_polls);
-        stop = true;
-        floor.join();
-        registers->Release();
+        Window(seconds, card, &cpu[static_cast<int>(load)], &polls[static_cast<int>(load)]);
       }
     }
-    (*out)["idle_cpu_ms_per_s"] = module_cpu / 2;
-    (*out)["idle_floor_cpu_ms_per_s"] = floor_cpu / 2;
-    (*out)["idle_cpu_ratio"] = module_cpu / floor_cpu;
-    (*out)["polls_per_s"] = module_polls / 2;
-    (*out)["floor_polls_per_s"] = floor_polls / 2;
+    (*out)["idle_cpu_ms_per_s"] = cpu[0] / 2;
+    (*out)["idle_trace_cpu_ms_per_s"] = cpu[1] / 2;
+    (*out)["idle_floor_cpu_ms_per_s"] = cpu[2] / 2;
+    (*out)["idle_cpu_ratio"] = cpu[0] / cpu[2];
+    (*out)["idle_trace_cpu_ratio"] = cpu[1] / cpu[2];
+    (*out)["polls_per_s"] = polls[0] / 2;
+    (*out)["floor_polls_per_s"] = polls[2] / 2;
   }
 
   // Presses at random phases of the idle poll, each let go at its report.
@@ -326,11 +349,11 @@ class Runner {
 void BM_DecidePoll(benchmark::State& state) {
   // A held key, a release that keeps the code lines, then another key.
   static const uint32_t kData[] = {0x1E00, 0x1E00, 0x5E00, 0x5E00, 0x0100, 0x4000};
-  int32_t last = -1;
+  pyx::PollState poll;
   size_t i = 0;
   for (auto _ : state) {
-    const pyx::PollDecision next = pyx::DecidePoll(last, kData[i], 0, {1000, 500, false});
-    last = next.last;
+    const pyx::PollDecision next = pyx::DecidePoll(poll, kData[i], 0, {1000, 500, false, 0});
+    poll = next.state;
     i = i == 5 ? 0 : i + 1;
     benchmark::DoNotOptimize(next);
   }
@@ -372,6 +395,14 @@ const FigureDef kFigures[] = {
     {"idle_cpu_ms_per_s", "idle CPU, module (ms per s)", "floor", NAN, false},
     {"idle_floor_cpu_ms_per_s", "idle CPU, bare poll thread (ms per s)", "", NAN, false},
     {"idle_cpu_ratio", "idle CPU, module / floor", "<= 1.1", 1.1, false},
+    {"idle_trace_cpu_ms_per_s", "idle CPU, module with KeyTrace=1 (ms per s)", "", NAN, false},
+    {"idle_trace_cpu_ratio", "idle CPU, KeyTrace=1 / floor", "<= 1.1", 1.1, false},
+    {"outside_idle_cpu_ms_per_s", "idle CPU from /proc, module (ms per s)", "", NAN, false},
+    {"outside_idle_trace_cpu_ms_per_s", "idle CPU from /proc, KeyTrace=1 (ms per s)", "", NAN,
+     false},
+    {"outside_idle_floor_cpu_ms_per_s", "idle CPU from /proc, floor program (ms per s)", "", NAN,
+     false},
+    {"outside_idle_cpu_ratio", "idle CPU from /proc, module / floor", "", NAN, false},
     {"polls_per_s", "polls per second, idle", ">= 49.5", 49.5, true},
     {"latency_p50_ms", "press to report, p50 (ms)", "", NAN, false},
     {"latency_p99_ms", "press to report, p99 (ms)", "<= 21", 21, false},
@@ -501,9 +532,32 @@ Figures Measure(const std::string& library, bool quick) {
   return figures;
 }
 
+// --idle: one idle load for a while and nothing else, for a measurement of
+// the process from outside (scripts/wine-idle-cpu.sh).
+int RunIdleFor(const std::string& what, double seconds, const std::string& library) {
+  const IdleLoad load = what == "floor"   ? IdleLoad::kFloor
+                        : what == "trace" ? IdleLoad::kTrace
+                                          : IdleLoad::kModule;
+  remote_host::ModuleLibrary module_library;
+  std::string error;
+  if (load != IdleLoad::kFloor && !module_library.Load(library, &error)) {
+    std::fprintf(stderr, "pyx-bench: %s\n", error.c_str());
+    return 1;
+  }
+  remote_host::SimCard card;
+  {
+    const IdleRun run(load, module_library.factory(), card);
+    SleepMs(seconds * 1000);
+  }
+  std::printf("%s: %.0f polls in %.1f s\n", what.c_str(), static_cast<double>(card.data_reads()),
+              seconds);
+  return 0;
+}
+
 int Usage() {
   std::fprintf(stderr,
                "usage: pyx-bench --run OUT.tsv [--quick] [--dir DIR] [--library PATH]\n"
+               "       pyx-bench --idle module|trace|floor SECONDS [--dir DIR] [--library PATH]\n"
                "       pyx-bench --report RESULTS.json [--build TEXT] RUN.tsv...\n"
                "       pyx-bench --quick [--dir DIR] [--library PATH]\n");
   return 2;
@@ -512,7 +566,8 @@ int Usage() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string run_out, report_out, build = "unknown", dir, library;
+  std::string run_out, report_out, build = "unknown", dir, library, idle;
+  double idle_seconds = 0;
   std::vector<std::string> inputs;
   bool quick = false;
   for (int i = 1; i < argc; ++i) {
@@ -532,6 +587,10 @@ int main(int argc, char** argv) {
       if (!value(&dir)) return Usage();
     } else if (arg == "--library") {
       if (!value(&library)) return Usage();
+    } else if (arg == "--idle") {
+      std::string seconds;
+      if (!value(&idle) || !value(&seconds)) return Usage();
+      idle_seconds = std::strtod(seconds.c_str(), nullptr);
     } else if (arg == "--quick") {
       quick = true;
     } else if (!arg.empty() && arg[0] != '-') {
@@ -555,7 +614,7 @@ int main(int argc, char** argv) {
     Report(report_out, build, runs);
     return 0;
   }
-  if (run_out.empty() && !quick) return Usage();
+  if (run_out.empty() && !quick && idle.empty()) return Usage();
 
   if (library.empty()) library = remote_host::DefaultModulePath(argv[0]);
   std::error_code failed;
@@ -569,6 +628,7 @@ int main(int argc, char** argv) {
     return 1;
   }
 
+  if (!idle.empty()) return RunIdleFor(idle, idle_seconds, library);
   const Figures figures = Measure(library, quick);
   if (!run_out.empty()) {
     std::ofstream out(run_out, std::ios::binary | std::ios::trunc);

@@ -5,9 +5,10 @@
 
 namespace bench {
 
-double ProcessCpuMs();    // CPU time of the whole process so far; NaN where unknown
-size_t ResidentBytes();   // resident set (working set on Windows)
-int ThreadCount();        // threads of this process now
-const char* BuildName();  // "native" or "wine"
+double ProcessCpuMs();      // CPU time of the whole process so far; NaN where unknown
+size_t ResidentBytes();     // resident set (working set on Windows)
+int ThreadCount();          // threads of this process now
+const char* BuildName();    // "native" or "wine"
+void SleepMs(unsigned ms);  // the system's own sleep, as the module's worker sleeps
 
 }  // namespace bench

@@ -2,6 +2,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 
 #include "bench_platform.h"
@@ -32,6 +33,12 @@ int ThreadCount() {
   }
   closedir(tasks);
   return n;
+}
+
+void SleepMs(unsigned ms) {
+  timespec left{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
+  while (nanosleep(&left, &left) != 0 && errno == EINTR) {
+  }
 }
 
 const char* BuildName() { return "native"; }

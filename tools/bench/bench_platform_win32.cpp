@@ -34,6 +34,8 @@ int ThreadCount() {
   return n;
 }
 
+void SleepMs(unsigned ms) { Sleep(ms); }
+
 const char* BuildName() { return "wine"; }
 
 }  // namespace bench
