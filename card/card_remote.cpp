@@ -27,12 +27,14 @@ static_assert(0
 CardRemoteModule::CardRemoteModule(uint32_t stop_wait_ms)
     : RemoteModuleBase(CardKeyTable, kCardKeyCount, stop_wait_ms) {
   LogMessage("> Initializing Tarvikon remote module.\n");
-  LogMessage("> PYXRemote %s (%d-bit), settings from %s [%s]\n", PYX_VERSION,
-             static_cast<int>(sizeof(void*) * 8), platform::kIniPath, kIniSection);
+  LogBanner();
   const ModuleSettings& settings = Settings();
   LogMessage("> KeyFirstDelay=%d, KeyRepeatDelay=%d\n", static_cast<int>(settings.FirstDelay()),
              static_cast<int>(settings.RepeatDelay()));
+  LogSettingsFindings();
 }
+
+const KeyEntry* CardRemoteModule::FindRow(int32_t code) const { return Settings().RowFor(code); }
 
 CardRemoteModule::~CardRemoteModule() = default;
 

@@ -4,15 +4,10 @@
 
 #include <cstdint>
 
+#include "card/key_table.h"
 #include "frame/remote_module.h"
 
 namespace pyx {
-
-inline constexpr int32_t kCardKeyCount = 36;
-
-// Receiver codes to key names, searched from the top; the first row with a
-// code wins. Rows with code 255 can never match a 6-bit code.
-extern const KeyEntry CardKeyTable[kCardKeyCount];
 
 class CardRemoteModule final : public RemoteModuleBase {
  public:
@@ -24,6 +19,8 @@ class CardRemoteModule final : public RemoteModuleBase {
 
   // Polls the card until stopped; on the worker thread.
   int32_t Run(RunContext& context) override;
+  // The row for `code` with the keys that pyx.ini moves.
+  const KeyEntry* FindRow(int32_t code) const override;
 };
 
 }  // namespace pyx

@@ -4,24 +4,6 @@
 
 namespace pyx {
 
-PollDecision DecidePoll(int32_t last, uint32_t data, uint32_t delay_left_ms,
-                        const PollTiming& timing) {
-  const auto code = static_cast<int32_t>((data >> kCodeShift) & kCodeMask);
-  if ((data & kNoKeyDownBit) == 0) {
-    if (code == last && delay_left_ms > 0) {
-      return {last, false, 0, true, std::min(kIdlePollMs, delay_left_ms)};
-    }
-    const auto delay =
-        static_cast<uint32_t>(code == last ? timing.repeat_delay_ms : timing.first_delay_ms);
-    if (!timing.poll_during_delay) return {code, true, 0, false, delay};
-    return {code, true, delay, false, std::min(kIdlePollMs, delay)};
-  }
-  // The receiver latches the last code: while the code lines still show the
-  // remembered key, pressing it again counts as a repeat. A release ends the
-  // delay.
-  return {code == last ? last : kNoKey, false, 0, false, kIdlePollMs};
-}
-
 namespace {
 
 // A delay timed on the context's clock, with KeyPollDuringDelay.
@@ -30,12 +12,60 @@ struct TimedDelay {
   uint32_t end_ms = 0;
 };
 
+// KeyTrace's lines for one Start, at most kTraceLinesPerStart of them.
+class KeyTraceLog {
+ public:
+  KeyTraceLog(LogFunction log, uint32_t start_ms) : log_(log), start_ms_(start_ms) {}
+
+  // `before` and `next`: the loop's state around the cycle; `code` the one read.
+  void Write(uint32_t now_ms, int32_t code, const PollState& before, const PollDecision& next,
+             const ModuleSettings& settings) {
+    if (lines_ > kTraceLinesPerStart) return;
+    if (lines_++ == kTraceLinesPerStart) {
+      log_("KeyTrace: stopped after %u lines; it starts again at the next Start\n",
+           static_cast<unsigned>(kTraceLinesPerStart));
+      return;
+    }
+    const KeyEntry* row = settings.RowFor(code);
+    const char* what = "";
+    switch (next.event) {
+      case KeyEvent::kFirstPress:
+        what = row != nullptr ? "first press, reported" : "first press, nothing to report";
+        break;
+      case KeyEvent::kRepeat:
+        what = row != nullptr ? "repeat, reported" : "repeat, nothing to report";
+        break;
+      case KeyEvent::kNotRepeated:
+        what = "held, not reported: the key does not repeat";
+        break;
+      case KeyEvent::kReleased:
+        what = next.state.last == kNoKey ? "released, code lines changed from" : "released";
+        break;
+      case KeyEvent::kCodeChanged:
+        what = "code lines changed from";
+        break;
+      case KeyEvent::kNone:
+        return;
+    }
+    const bool changed = next.state.last == kNoKey && before.last != kNoKey;
+    log_(changed ? "KeyTrace: %u ms, code %d, %s: %s %d\n" : "KeyTrace: %u ms, code %d, %s: %s\n",
+         static_cast<unsigned>(now_ms - start_ms_), static_cast<int>(code),
+         row != nullptr ? row->name : "no row", what, static_cast<int>(before.last));
+  }
+
+ private:
+  LogFunction log_;
+  uint32_t start_ms_;
+  uint32_t lines_ = 0;
+};
+
 }  // namespace
 
 void PollUntilStopped(IRegisterAccess& registers, RunContext& context,
-                      const ModuleSettings& settings) {
-  int32_t last = kNoKey;
+                      const ModuleSettings& settings, LogFunction log) {
+  PollState state;
   TimedDelay delay;
+  KeyTraceLog trace(log, context.NowMs());
   while (!context.StopRequested()) {
     uint32_t enable = 0;
     uint32_t data = 0;
@@ -49,11 +79,17 @@ void PollUntilStopped(IRegisterAccess& registers, RunContext& context,
       delay_left_ms = left > 0 ? static_cast<uint32_t>(left) : 0;
     }
     // Settings are read each cycle, so a reload applies at the next key event.
-    const PollDecision next =
-        DecidePoll(last, data, delay_left_ms,
-                   {settings.FirstDelay(), settings.RepeatDelay(), settings.PollDuringDelay()});
-    last = next.last;
-    if (next.report) context.DispatchKey(last);
+    const PollDecision next = DecidePoll(state, data, delay_left_ms,
+                                         {settings.FirstDelay(), settings.RepeatDelay(),
+                                          settings.PollDuringDelay(), settings.NoRepeatCodes()});
+    const bool tracing = next.event != KeyEvent::kNone && settings.Trace();
+    const uint32_t event_ms = tracing ? context.NowMs() : 0;
+    if (next.report) context.DispatchKey(next.state.last);
+    if (tracing) {
+      trace.Write(event_ms, static_cast<int32_t>((data >> kCodeShift) & kCodeMask), state, next,
+                  settings);
+    }
+    state = next.state;
     if (next.timed_delay_ms > 0) {
       delay = {true, context.NowMs() + next.timed_delay_ms};
     } else if (!next.delay_goes_on) {

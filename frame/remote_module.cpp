@@ -77,7 +77,7 @@ class Session final : public RunContext, public NothrowAllocated {
   bool StopRequested() override { return platform::IsSignalled(stop_); }
   void DispatchKey(int32_t code) override {
     if (sink_ == nullptr) return;
-    const KeyEntry* entry = FindKey(module_.table_, module_.count_, code);
+    const KeyEntry* entry = module_.FindRow(code);
     if (entry == nullptr || !Commit(kSinkCall)) return;
     sink_->OnKey(entry->name, entry->command);
     Return(kSinkCall, sink_);
@@ -197,6 +197,10 @@ HRESULT PYX_CALL RemoteModuleBase::Stop() {
 }
 
 void PYX_CALL RemoteModuleBase::Reserved() {}
+
+const KeyEntry* RemoteModuleBase::FindRow(int32_t code) const {
+  return FindKey(table_, count_, code);
+}
 
 void RemoteModuleBase::FreeEndedSessions() {
   for (Session** link = &retired_; *link != nullptr;) {

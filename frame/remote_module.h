@@ -124,6 +124,10 @@ class RemoteModuleBase : public IRemoteModule, public NothrowAllocated {
   // The worker thread's body; its result is discarded.
   virtual int32_t Run(RunContext& context) = 0;
 
+  // The row that DispatchKey reports for `code`, or null: by default the
+  // first row of the key table with that code. On the worker thread.
+  virtual const KeyEntry* FindRow(int32_t code) const;
+
  private:
   friend class Session;
   RemoteModuleBase(const RemoteModuleBase&) = delete;

@@ -11,6 +11,7 @@
 #include <map>
 #include <set>
 #include <sstream>
+#include <thread>
 
 #include "tests/fakes.h"
 #include "tests/temp_dir.h"
@@ -159,6 +160,45 @@ TEST_F(CardModule, HeldKeyIsReportedByNameThenRepeatedAndTheWorkerSaysGoodbye) {
   const std::string bye = std::string("Tarvikon: Break event received. Bye!") + testing::kEol;
   ASSERT_GE(log.size(), bye.size());
   EXPECT_EQ(log.substr(log.size() - bye.size()), bye);
+}
+
+// Through the export, with pyx.ini moving keys, holding back Power's
+// repeats and tracing: code 14 reports the moved Key_AutoScan, code 37
+// Key_Play with its row's command, Power held 600 ms reports once, and the
+// log holds a trace line for each event.
+TEST_F(CardModule, PyxIniMovesKeysWithholdsRepeatsAndTracesEachEvent) {
+  testing::WriteFile("pyx.ini",
+                     "[PYXRemote]\nKeyFirstDelay=60\nKeyRepeatDelay=20\nKeyTrace=1\n"
+                     "[PYXRemote Keys]\nKey_AutoScan=14\nKey_Play=37\n"
+                     "[PYXRemote NoRepeat]\nKey_Power=1\n");
+  FakeSink sink;
+  FakeDevice device;
+  IRemoteModule* module = GetInterfacePtr();
+  ASSERT_EQ(module->Start(&sink, &device), S_OK);
+  const auto hold = [&](uint32_t code, std::chrono::milliseconds how_long) {
+    device.registers.data = KeyDown(code);
+    std::this_thread::sleep_for(how_long);
+    device.registers.data = 0x4000 | KeyDown(code);
+    std::this_thread::sleep_for(100ms);
+  };
+  hold(14, 30ms);
+  hold(37, 30ms);
+  hold(30, 600ms);
+  module->Release();
+  const auto reports = sink.reports();
+  ASSERT_EQ(reports.size(), 3u);
+  EXPECT_EQ(reports[0].name, "Key_AutoScan");
+  EXPECT_EQ(reports[1].name, "Key_Play");
+  EXPECT_EQ(reports[2].name, "Key_Power");
+  EXPECT_EQ(reports[2].command, "Power");
+  const std::string log = Log();
+  for (const char* line :
+       {"code 14, Key_AutoScan: first press, reported", "code 14, Key_AutoScan: released",
+        "code 37, Key_Play: first press, reported", "code 30, Key_Power: first press, reported",
+        "code 30, Key_Power: held, not reported: the key does not repeat",
+        "code 30, Key_Power: released"}) {
+    EXPECT_NE(log.find(line), std::string::npos) << line << " in " << log;
+  }
 }
 
 // Through the export, every code the card can yield: the name and command

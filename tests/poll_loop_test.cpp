@@ -3,7 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
 #include <functional>
+#include <string>
 #include <vector>
 
 #include "card/poller.h"
@@ -102,6 +106,17 @@ class SimulatedContext final : public RunContext {
   const int max_cycles_;
 };
 
+// The lines a run writes to its log, each without its "\n".
+std::vector<std::string> g_logged;
+void CaptureLine(const char* format, ...) {
+  char line[256];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(line, sizeof line, format, args);
+  va_end(args);
+  g_logged.emplace_back(line, std::strlen(line) - 1);
+}
+
 struct SimRun {
   explicit SimRun(std::vector<Segment> script, uint64_t end_ms, int32_t first = 1000,
                   int32_t repeat = 500, int max_cycles = 100000, bool poll_during_delay = false)
@@ -109,8 +124,9 @@ struct SimRun {
     settings.KeyFirstDelay = first;
     settings.KeyRepeatDelay = repeat;
     settings.KeyPollDuringDelay = poll_during_delay ? 1 : 0;
+    g_logged.clear();
   }
-  void Go() { PollUntilStopped(card, context, settings); }
+  void Go() { PollUntilStopped(card, context, settings, CaptureLine); }
 
   ModuleSettings settings;
   SimulatedContext context;
@@ -249,6 +265,50 @@ TEST(PollLoop, PollingDuringDelaysSeesEveryPressAndKeepsAHeldKeysTiming) {
       EXPECT_EQ(longest, on ? 20u : 1000u) << row.what;
     }
   }
+}
+
+// A no-repeat key is reported once per press, however long it is held;
+// KeyTrace writes one line per key event, never one per poll.
+TEST(PollLoop, TracesEachKeyEventAndWithholdsTheRepeatsOfANoRepeatKey) {
+  // Power (30) does not repeat: held 3 s, let go, pressed again and held;
+  // then code 4, which has no row, held through a repeat.
+  SimRun run({{3000, KeyDown(30)},
+              {3100, NoKey(30)},
+              {3800, KeyDown(30)},
+              {4000, NoKey(30)},
+              {5200, KeyDown(4)},
+              {6000, NoKey(0)}},
+             6000);
+  run.settings.KeyTrace = 1;
+  run.settings.no_repeat_codes = uint64_t{1} << 30;
+  run.Go();
+  const std::vector<Seen> reported = {{0, 30}, {3100, 30}, {4000, 4}, {5000, 4}};
+  EXPECT_EQ(run.context.reports, reported);
+  const std::vector<std::string> trace = {
+      "KeyTrace: 0 ms, code 30, Key_Power: first press, reported",
+      "KeyTrace: 1000 ms, code 30, Key_Power: held, not reported: the key does not repeat",
+      "KeyTrace: 3000 ms, code 30, Key_Power: released",
+      "KeyTrace: 3100 ms, code 30, Key_Power: repeat, reported",
+      "KeyTrace: 3600 ms, code 30, Key_Power: held, not reported: the key does not repeat",
+      "KeyTrace: 3800 ms, code 30, Key_Power: released",
+      "KeyTrace: 4000 ms, code 4, no row: first press, nothing to report",
+      "KeyTrace: 5000 ms, code 4, no row: repeat, nothing to report",
+      "KeyTrace: 5500 ms, code 0, Key_Record: released, code lines changed from 4",
+  };
+  EXPECT_EQ(g_logged, trace);
+}
+
+TEST(PollLoop, TraceStopsAfterItsLinesForOneStartAndCostsNothingWhenOff) {
+  // Code 9 held with no delays: a report, and a trace line, on every cycle.
+  SimRun run({{100000, KeyDown(9)}}, 100000, 0, 0, 10100);
+  run.settings.KeyTrace = 1;
+  run.Go();
+  ASSERT_EQ(g_logged.size(), kTraceLinesPerStart + 1);
+  EXPECT_EQ(g_logged.back(),
+            "KeyTrace: stopped after 10000 lines; it starts again at the next Start");
+  SimRun off({{2200, KeyDown(3)}}, 4000);
+  off.Go();
+  EXPECT_TRUE(g_logged.empty());
 }
 
 TEST(PollLoop, StopDuringADelayIsSeenWithinAPollWhenPollingDuringDelays) {

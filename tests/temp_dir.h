@@ -25,6 +25,7 @@ class InTempDir : public ::testing::Test {
  protected:
   void SetUp() override;
   void TearDown() override;
+  // The given delays and option; every other setting at its default.
   void ResetSettings(int32_t first = 1000, int32_t repeat = 500, int32_t poll_during_delay = 0);
   std::string Log() const { return ReadFile("PYXRemote.log"); }
 

@@ -331,16 +331,17 @@ static void CheckRun(PFN_GetInterfacePtr factory) {
   const char* expected_tail =
       "> KeyFirstDelay=200, KeyRepeatDelay=100\r\n"
       "Tarvikon: Break event received. Bye!\r\n";
-  char expected_head[160];
+  char expected_head[MAX_PATH + 160], ini_path[MAX_PATH];
   IRemoteModule* module;
   double pressed_ms;
   LONG n;
   int i, cycles_ok = 1;
 
+  GetFullPathNameA("pyx.ini", sizeof ini_path, ini_path, NULL);
   sprintf(expected_head,
           "> Initializing Tarvikon remote module.\r\n"
-          "> PYXRemote %s (%d-bit), settings from .\\pyx.ini [PYXRemote]\r\n",
-          PYX_VERSION, (int)(sizeof(void*) * 8));
+          "> PYXRemote %s (%d-bit), settings from %s [PYXRemote]\r\n",
+          PYX_VERSION, (int)(sizeof(void*) * 8), ini_path);
   DeleteFileA("PYXRemote.log");
   WriteText("pyx.ini", "[PYXRemote]\r\nKeyFirstDelay=200\r\nKeyRepeatDelay=100\r\n");
   ResetHostObjects();
@@ -506,6 +507,92 @@ static void CheckPollDuringDelay(PFN_GetInterfacePtr factory) {
   took = NowMs() - began;
   CHECK(took < 100, "Stop in a delay took %.0f ms", took);
   CHECK(module->lpVtbl->Release(module) == 0, "last release");
+}
+
+/* The log of one object's construction, with pyx.ini holding `ini` (none
+ * when null), read into `log`. */
+static void ConstructWith(PFN_GetInterfacePtr factory, const char* ini, char* log, size_t size) {
+  IRemoteModule* module;
+  DeleteFileA("PYXRemote.log");
+  DeleteFileA("pyx.ini");
+  if (ini != NULL) WriteText("pyx.ini", ini);
+  module = Create(factory);
+  if (module) module->lpVtbl->Release(module);
+  ReadText("PYXRemote.log", log, size);
+}
+
+/* pyx.ini beyond the two delays: line 2 for a missing file and a missing
+ * section, moved keys, a shadowed code, ignored lines named in the log, a
+ * key that does not repeat, and KeyTrace's lines for a press, a hold and an
+ * unknown code; and with only the two delays, the three lines of before. */
+static void CheckPyxIniOptions(PFN_GetInterfacePtr factory) {
+  static const char kOptions[] =
+      "[PYXRemote]\r\nKeyFirstDelay=100\r\nKeyRepeatDelay=50\r\nKeyTrace=1\r\n"
+      "[PYXRemote Keys]\r\nKey_AutoScan=14\r\nKey_Play=37\r\nKey_Nothing=5\r\n"
+      "[PYXRemote NoRepeat]\r\nKey_Power=1\r\n";
+  char log[8192], ini_path[MAX_PATH], line[MAX_PATH + 160];
+  IRemoteModule* module;
+  int lines = 0;
+  const char* p;
+  GetFullPathNameA("pyx.ini", sizeof ini_path, ini_path, NULL);
+
+  ConstructWith(factory, NULL, log, sizeof log);
+  sprintf(line, "settings from %s: not found, ", ini_path);
+  CHECK(strstr(log, line) != NULL, "line 2 without pyx.ini: %s", log);
+  ConstructWith(factory, "[Other]\r\nKeyFirstDelay=5\r\n", log, sizeof log);
+  sprintf(line, "settings from %s: no [PYXRemote] section\r\n", ini_path);
+  CHECK(strstr(log, line) != NULL, "line 2 without the section: %s", log);
+  ConstructWith(factory, "[PYXRemote]\r\nKeyFirstDelay=1000\r\nKeyRepeatDelay=500\r\n", log,
+                sizeof log);
+  for (p = log; (p = strstr(p, "\r\n")) != NULL; p += 2) ++lines;
+  CHECK(lines == 3 && strstr(log, "> KeyFirstDelay=1000, KeyRepeatDelay=500\r\n") != NULL,
+        "only the delays: three lines: %s", log);
+
+  ConstructWith(factory, kOptions, log, sizeof log);
+  CHECK(
+      strstr(log, "> Keys moved: Key_AutoScan=14, Key_Play=37\r\n") != NULL &&
+          strstr(log, "> Keys that do not repeat: Key_Power\r\n") != NULL &&
+          strstr(log, "> [PYXRemote Keys] Key_Nothing=5: no key of that name, ignored\r\n") != NULL,
+      "options and ignored lines named: %s", log);
+
+  DeleteFileA("PYXRemote.log");
+  ResetHostObjects();
+  module = Create(factory);
+  if (!module) return;
+  CHECK(module->lpVtbl->Start(module, &g_sink.iface, &g_device.iface) == S_OK, "start");
+  Sleep(50);
+  g_regs.data = 14 << 8; /* Key_Audio's code, moved to Key_AutoScan */
+  Sleep(60);
+  g_regs.data = 0x4000 | (14 << 8);
+  Sleep(60);
+  g_regs.data = 37 << 8; /* Key_Play */
+  Sleep(60);
+  g_regs.data = 0x4000 | (37 << 8);
+  Sleep(60);
+  g_regs.data = 30 << 8; /* Key_Power, held well past its delays */
+  Sleep(700);
+  g_regs.data = 0x4000 | (30 << 8);
+  Sleep(60);
+  g_regs.data = 4 << 8; /* no row */
+  Sleep(60);
+  g_regs.data = 0x4000 | (4 << 8);
+  Sleep(60);
+  CHECK(module->lpVtbl->Release(module) == 0, "last release");
+  CHECK(g_sink.count == 3 && strcmp(g_sink.reports[0].name, "Key_AutoScan") == 0 &&
+            strcmp(g_sink.reports[1].name, "Key_Play") == 0 &&
+            strcmp(g_sink.reports[2].name, "Key_Power") == 0,
+        "moved keys reported, Power once: %ld reports", g_sink.count);
+  ReadText("PYXRemote.log", log, sizeof log);
+  CHECK(strstr(log, "code 14, Key_AutoScan: first press, reported\r\n") != NULL &&
+            strstr(log, "code 30, Key_Power: held, not reported: the key does not repeat\r\n") !=
+                NULL &&
+            strstr(log, "code 30, Key_Power: released\r\n") != NULL &&
+            strstr(log, "code 4, no row: first press, nothing to report\r\n") != NULL,
+        "trace lines: %s", log);
+  DeleteFileA("pyx.ini");
+  ConstructWith(factory,
+                "[PYXRemote]\r\nKeyFirstDelay=1000\r\nKeyRepeatDelay=500\r\nKeyTrace=0\r\n", log,
+                sizeof log);
 }
 
 /* The version resource, as Explorer's Properties reads it. */
@@ -785,6 +872,7 @@ int main(int argc, char** argv) {
   CheckIniAndNoSink(factory);
   CheckRefusingDevice(factory);
   CheckPollDuringDelay(factory);
+  CheckPyxIniOptions(factory);
   CheckShutdownFromOnKey(factory);
   CheckCallBackFromRelease(factory);
   CheckBlockingSink(factory);

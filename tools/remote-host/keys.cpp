@@ -1,6 +1,9 @@
 #include "keys.h"
 
+#include <algorithm>
 #include <cctype>
+#include <cstdlib>
+#include <sstream>
 
 namespace remote_host {
 
@@ -41,11 +44,57 @@ const Key* FindKeyByName(std::string_view name) {
   return nullptr;
 }
 
-const Key* KeyReportedFor(int32_t code) {
+const Key* Keymap::ReportedFor(int32_t code) const {
+  for (const auto& [key, moved_to] : moved) {
+    if (moved_to == code) return key;
+  }
   for (const Key& key : AllKeys()) {
-    if (key.code == code) return &key;
+    const bool was_moved =
+        std::any_of(moved.begin(), moved.end(), [&key](const auto& m) { return m.first == &key; });
+    if (key.code == code && !was_moved) return &key;
   }
   return nullptr;
+}
+
+bool Keymap::Repeats(const Key* key) const {
+  return std::find(no_repeat.begin(), no_repeat.end(), key) == no_repeat.end();
+}
+
+Keymap KeymapFromLog(const std::string& log) {
+  Keymap keymap;
+  std::istringstream lines(log);
+  for (std::string line; std::getline(lines, line);) {
+    std::string_view rest = line;
+    const auto after = [&rest](std::string_view head) {
+      if (rest.substr(0, head.size()) != head) return false;
+      rest.remove_prefix(head.size());
+      return true;
+    };
+    if (after("> KeyFirstDelay=")) {
+      keymap.first_delay_ms = std::atof(std::string(rest).c_str());
+      continue;
+    }
+    const bool moved = after("> Keys moved: ");
+    if (!moved && !after("> Keys that do not repeat: ")) continue;
+    if (moved) {
+      keymap.moved.clear();
+    } else {
+      keymap.no_repeat.clear();
+    }
+    std::istringstream items{std::string(rest)};
+    for (std::string item; std::getline(items, item, ',');) {
+      item.erase(0, item.find_first_not_of(' '));
+      const size_t equals = item.find('=');
+      const Key* key = FindKeyByName(item.substr(0, equals));
+      if (key == nullptr) continue;
+      if (moved && equals != std::string::npos) {
+        keymap.moved.emplace_back(key, std::atoi(item.c_str() + equals + 1));
+      } else if (!moved) {
+        keymap.no_repeat.push_back(key);
+      }
+    }
+  }
+  return keymap;
 }
 
 std::string KnownKeyNames() {

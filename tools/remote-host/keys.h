@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace remote_host {
@@ -22,9 +23,23 @@ const std::vector<Key>& AllKeys();
 // Key_Power. Null when there is none.
 const Key* FindKeyByName(std::string_view name);
 
-// The name the module reports for a code the card yields (the first row with
-// it), or null when no row has it.
-const Key* KeyReportedFor(int32_t code);
+// The keys as one run of the module had them: the rows pyx.ini moved to
+// other codes, the keys that do not repeat, and the first delay.
+struct Keymap {
+  std::vector<std::pair<const Key*, int32_t>> moved;  // in table order
+  std::vector<const Key*> no_repeat;
+  double first_delay_ms = 1000;
+
+  // The row the module reports for a code the card yields: the first row
+  // moved to it, else the first row of its own with it; null for none.
+  const Key* ReportedFor(int32_t code) const;
+  bool Repeats(const Key* key) const;
+};
+
+// The keymap that the module's construction lines in `log` state ("> Keys
+// moved: ...", "> Keys that do not repeat: ...", "> KeyFirstDelay=...");
+// the table's own without them.
+Keymap KeymapFromLog(const std::string& log);
 
 // Equal regardless of ASCII case.
 bool SameTextIgnoringCase(std::string_view a, std::string_view b);

@@ -247,9 +247,10 @@ int main(int argc, char** argv) {
     record = session.record();
   }
 
+  const std::string added = LogSince(log, log_before);
+  record.keymap = KeymapFromLog(added);
   console.Text("\n" + Summary(record));
   if (options.timeline) console.Text("\n" + Timelines(record, TerminalColumns()));
-  const std::string added = LogSince(log, log_before);
   console.Text("\nlog: " + log.string() + (added.empty() ? " (this run added nothing)\n" : "\n"));
   std::istringstream lines(added);
   for (std::string line; std::getline(lines, line);) console.Line("  " + line);

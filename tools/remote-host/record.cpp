@@ -20,8 +20,8 @@ std::string Ms(double ms) { return Format("%.0f", ms); }
 
 // The name under which a press's reports arrive, or "code N" when the
 // module has no row for it.
-std::string ReportedAs(int32_t code) {
-  const Key* key = KeyReportedFor(code);
+std::string ReportedAs(const Keymap& keymap, int32_t code) {
+  const Key* key = keymap.ReportedFor(code);
   return key ? key->name : "code " + std::to_string(code);
 }
 
@@ -70,10 +70,10 @@ std::string Summary(const RunRecord& record) {
   std::vector<std::string> order;
   std::map<std::string, KeyLine> lines;
   for (size_t i = 0; i < record.presses.size(); ++i) {
-    const std::string key = ReportedAs(record.presses[i].code);
+    const std::string key = ReportedAs(record.keymap, record.presses[i].code);
     if (!lines.count(key)) order.push_back(key);
     KeyLine& line = lines[key];
-    line.known = KeyReportedFor(record.presses[i].code) != nullptr;
+    line.known = record.keymap.ReportedFor(record.presses[i].code) != nullptr;
     ++line.presses;
     const auto& reports = by_press[i];
     line.reports += static_cast<int>(reports.size());
@@ -141,10 +141,15 @@ std::string Timelines(const RunRecord& record, int columns) {
     for (const KeyReport* r : reports)
       sent[static_cast<size_t>(std::max(0, column(r->at_ms)))] = '^';
 
-    std::string title = ReportedAs(press.code) + " (" + press.step + ") at " + Ms(press.start_ms) +
-                        " ms: held " + Ms(press.end_ms - press.start_ms) + " ms, " +
-                        std::to_string(reports.size()) +
+    const Key* key = record.keymap.ReportedFor(press.code);
+    std::string title = ReportedAs(record.keymap, press.code) + " (" + press.step + ") at " +
+                        Ms(press.start_ms) + " ms: held " + Ms(press.end_ms - press.start_ms) +
+                        " ms, " + std::to_string(reports.size()) +
                         (reports.size() == 1 ? " report" : " reports");
+    if (key != nullptr && !record.keymap.Repeats(key) &&
+        press.end_ms - press.start_ms > record.keymap.first_delay_ms) {
+      title += ", not repeated (NoRepeat)";
+    }
     if (title.size() > static_cast<size_t>(columns)) title.resize(static_cast<size_t>(columns));
     out += title + "\n";
     out += "  held    |" + held + "|\n";

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "keys.h"
+
 namespace remote_host {
 
 struct Press {
@@ -25,15 +27,17 @@ struct KeyReport {
 struct RunRecord {
   std::vector<Press> presses;
   std::vector<KeyReport> reports;
+  Keymap keymap;  // as the module's log stated it
 };
 
-// Per reported key (or raw code without a row): presses, reports, the
+// Per reported key, named by the keymap (or raw code without a row): presses, reports, the
 // first report's latency after each press, and the intervals between
 // reports, press by press (a run of three or more equal ones as "500 x 4").
 std::string Summary(const RunRecord& record);
 
 // For each press: the hold and the reports, every press on one millisecond
-// scale chosen to fit the longest in `columns` characters.
+// scale chosen to fit the longest in `columns` characters. A press of a key
+// that does not repeat, held past the first delay, says so.
 std::string Timelines(const RunRecord& record, int columns);
 
 }  // namespace remote_host
