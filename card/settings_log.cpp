@@ -93,9 +93,8 @@ class LineBuilder {
   {
     va_list args;
     va_start(args, format);
-    const int n = std::vsnprintf(text_ + used_, sizeof text_ - used_, format, args);
+    used_ += platform::FormatToBuffer(text_ + used_, sizeof text_ - used_, format, args);
     va_end(args);
-    if (n > 0) used_ = std::min(sizeof text_ - 1, used_ + static_cast<size_t>(n));
   }
   const char* text() const { return text_; }
   bool empty() const { return used_ == 0; }

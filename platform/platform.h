@@ -114,6 +114,10 @@ class LogWriteLock {
 // statically linked replacement).
 int FormatToFile(std::FILE* file, const char* format, va_list args) noexcept;
 
+// vsnprintf of the system's C runtime, always NUL-terminated within `size`
+// (> 0). The length written, without the NUL.
+size_t FormatToBuffer(char* out, size_t size, const char* format, va_list args) noexcept;
+
 // Test seam: each resource the module creates can be made to fail as the
 // system would fail it.
 enum class Resource { kMemory, kEvent, kThread };

@@ -169,6 +169,15 @@ int FormatToFile(std::FILE* file, const char* format, va_list args) noexcept {
   return std::vfprintf(file, format, args);
 }
 
+size_t FormatToBuffer(char* out, size_t size, const char* format, va_list args) noexcept {
+  const int n = std::vsnprintf(out, size, format, args);
+  if (n < 0) {
+    out[0] = '\0';
+    return 0;
+  }
+  return static_cast<size_t>(n) < size ? static_cast<size_t>(n) : size - 1;
+}
+
 namespace {
 
 // The most of an INI file that is read. A larger file, or anything that is

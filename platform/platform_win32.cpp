@@ -138,6 +138,14 @@ int FormatToFile(std::FILE* file, const char* format, va_list args) noexcept {
   return __ms_vfprintf(file, format, args);
 }
 
+// msvcrt's _vsnprintf leaves a cut string without its NUL and answers -1.
+size_t FormatToBuffer(char* out, size_t size, const char* format, va_list args) noexcept {
+  const int n = _vsnprintf(out, size - 1, format, args);
+  const size_t length = n < 0 ? size - 1 : static_cast<size_t>(n);
+  out[length] = '\0';
+  return length;
+}
+
 // The system's profile functions keep the file they last read, so asking
 // them for one value after another does not read it again each time.
 IniFile::IniFile(const char* path) noexcept : path_(path) {}

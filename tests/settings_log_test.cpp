@@ -58,7 +58,7 @@ TEST_F(LogAndSettings, TheBannerSaysWherePyxIniIsAndWhatItHolds) {
     std::filesystem::remove("PYXRemote.log");
     if (ini != nullptr) WriteFile("pyx.ini", ini);
     const std::string log = Construct();
-    EXPECT_EQ(log.substr(0, log.find(kEol, log.find(kEol) + 1) + 1),
+    EXPECT_EQ(log.substr(0, log.find(kEol, log.find(kEol) + 1) + std::strlen(kEol)),
               Lines({"> Initializing Tarvikon remote module.", head + tail}))
         << tail;
   }
