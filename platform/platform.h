@@ -119,7 +119,7 @@ int FormatToFile(std::FILE* file, const char* format, va_list args) noexcept;
 size_t FormatToBuffer(char* out, size_t size, const char* format, va_list args) noexcept;
 
 // Test seam: each resource the module creates can be made to fail as the
-// system would fail it.
+// system would fail it, at the system's call, after what comes before it.
 enum class Resource { kMemory, kEvent, kThread };
 using FailureInjector = bool (*)(Resource resource);
 

@@ -91,13 +91,13 @@ void ThreadTraits::Close(pointer handle) noexcept {
 // The thread gets the platform's default stack: a host's OnKey runs on it,
 // and a fixed small stack cannot grow here as it can on Windows.
 unique_thread CreateSuspendedThread(ThreadEntry entry, void* arg) noexcept {
-  if (FailureInjected(Resource::kThread)) return unique_thread();
   void* memory = std::malloc(sizeof(Thread));
   if (memory == nullptr) return unique_thread();
   auto* thread = new (memory) Thread;
   thread->entry = entry;
   thread->arg = arg;
-  if (pthread_create(&thread->id, nullptr, ThreadMain, thread) != 0) {
+  if (FailureInjected(Resource::kThread) ||
+      pthread_create(&thread->id, nullptr, ThreadMain, thread) != 0) {
     thread->~Thread();
     std::free(thread);
     return unique_thread();

@@ -61,7 +61,6 @@ void ThreadTraits::Close(pointer thread) noexcept {
 }
 
 unique_thread CreateSuspendedThread(ThreadEntry entry, void* arg) noexcept {
-  if (FailureInjected(Resource::kThread)) return unique_thread();
   auto* thread = static_cast<Thread*>(std::malloc(sizeof(Thread)));
   auto* start = static_cast<ThreadStart*>(std::malloc(sizeof(ThreadStart)));
   if (thread == nullptr || start == nullptr ||
@@ -73,8 +72,10 @@ unique_thread CreateSuspendedThread(ThreadEntry entry, void* arg) noexcept {
   }
   start->entry = entry;
   start->arg = arg;
-  thread->handle =
-      CreateThread(nullptr, kWorkerStackBytes, ThreadMain, start, CREATE_SUSPENDED, &thread->id);
+  thread->handle = FailureInjected(Resource::kThread)
+                       ? nullptr
+                       : CreateThread(nullptr, kWorkerStackBytes, ThreadMain, start,
+                                      CREATE_SUSPENDED, &thread->id);
   if (thread->handle == nullptr) {
     FreeLibrary(start->self);
     std::free(start);

@@ -113,6 +113,11 @@ inline std::vector<IniCase> IniCases() {
       {"a section that extends the name", "[PYXRemoteX]\nKeyFirstDelay=417\n", kIniDefault},
       {"a section that is a prefix of the name", "[PYX]\nKeyFirstDelay=418\n", kIniDefault},
       {"quoted value, then white space", "[PYXRemote]\nKeyFirstDelay=\"419\"  \t\n", 419},
+      {"white space before a quoted value", "[PYXRemote]\nKeyFirstDelay = \"300\"\n", 300},
+      {"a NUL that leaves the value empty",
+       "[PYXRemote]\nKeyFirstDelay=\x00"
+       "5\n"s,
+       kIniDefault},
   };
 }
 

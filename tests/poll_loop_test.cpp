@@ -19,7 +19,7 @@ constexpr uint32_t KeyDown(uint32_t code) { return code << 8; }
 constexpr uint32_t NoKey(uint32_t code_bits) { return (code_bits << 8) | 0x4000; }
 
 struct Segment {
-  uint32_t until_ms;  // the data holds until this time
+  uint64_t until_ms;  // the data holds until this time
   uint32_t data;
 };
 
@@ -309,6 +309,30 @@ TEST(PollLoop, TraceStopsAfterItsLinesForOneStartAndCostsNothingWhenOff) {
   SimRun off({{2200, KeyDown(3)}}, 4000);
   off.Go();
   EXPECT_TRUE(g_logged.empty());
+}
+
+// With the option on, a delay runs from the end of its report: an OnKey that
+// takes 300 ms does not shorten it.
+TEST(PollLoop, ASlowOnKeyDoesNotShortenATimedDelay) {
+  SimRun run({{3000, KeyDown(30)}}, 3000, 1000, 500, 100000, true);
+  run.context.on_report = [&] { run.context.now += 300; };
+  run.Go();
+  const std::vector<Seen> expected = {{0, 30}, {1300, 30}, {2100, 30}, {2900, 30}};
+  EXPECT_EQ(run.context.reports, expected);
+}
+
+// The millisecond clock wraps at 2^32; a delay that starts just before the
+// wrap lasts its whole length.
+TEST(PollLoop, ADelayAcrossTheClocksWrapLastsItsFullLength) {
+  const uint64_t wrap = uint64_t{1} << 32;
+  for (bool on : {false, true}) {
+    SimRun run({{wrap + 2200, KeyDown(3)}}, wrap + 2600, 1000, 500, 100000, on);
+    run.context.now = wrap - 45;
+    run.Go();
+    const std::vector<Seen> expected = {
+        {wrap - 45, 3}, {wrap + 955, 3}, {wrap + 1455, 3}, {wrap + 1955, 3}};
+    EXPECT_EQ(run.context.reports, expected) << (on ? "on" : "off");
+  }
 }
 
 TEST(PollLoop, StopDuringADelayIsSeenWithinAPollWhenPollingDuringDelays) {

@@ -6,7 +6,9 @@
 
 #include <atomic>
 #include <functional>
+#include <string>
 
+#include "platform/platform.h"
 #include "tests/fakes.h"
 
 namespace pyx {
@@ -446,6 +448,61 @@ TEST_F(LateWorker, ADeviceInsideQueryInterfaceIsReleasedByTheWorkerAndTheSinkByS
   EXPECT_EQ(device_.refs(), 1u);
   EXPECT_EQ(device_.counts().releasers(), std::vector{worker_thread});
   module_->Release();
+}
+
+// A host's sink that keeps what it saw in plain fields, and reads them once
+// Stop has returned: an OnKey that returns within Stop's wait is ordered
+// before that read (ThreadSanitizer checks it).
+TEST_F(LateWorker, PlainSinkStateWrittenJustBeforeTheWaitRunsOutIsOrderedBeforeStopReturns) {
+  struct {
+    int reports = 0;
+    std::string last;
+  } seen;  // plain, as a host may keep it
+  std::atomic<bool> in_call{false};
+  std::atomic<int64_t> stop_began_ms{0};
+  sink_.SetOnKey([&] {
+    in_call = true;
+    while (stop_began_ms == 0) std::this_thread::sleep_for(1ms);
+    const auto now_ms = [] {
+      return std::chrono::duration_cast<std::chrono::milliseconds>(
+                 testing::Clock::now().time_since_epoch())
+          .count();
+    };
+    while (now_ms() < stop_began_ms + 150) std::this_thread::sleep_for(1ms);
+    ++seen.reports;
+    seen.last = "Key_Seven";
+  });
+  module_ = new (std::nothrow) ProbeModule(
+      [](RunContext& context) {
+        context.DispatchKey(7);
+        return RunUntilStopped(context);
+      },
+      &destroyed_, 3, /*stop_wait_ms=*/200);
+  ASSERT_EQ(module_->Start(&sink_, &device_), S_OK);
+  ASSERT_TRUE(WaitUntil([&] { return in_call.load(); }));
+  stop_began_ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                      testing::Clock::now().time_since_epoch())
+                      .count();
+  module_->Stop();
+  EXPECT_EQ(seen.reports, 1);
+  EXPECT_EQ(seen.last, "Key_Seven");
+  EXPECT_EQ(sink_.refs(), 1u);
+  module_->Release();
+}
+
+// The clock the poll loop times its delays with.
+TEST(PlatformClock, CountsMillisecondsOfRealTimeAndNeverGoesBack) {
+  const uint32_t before = platform::MonotonicMilliseconds();
+  platform::SleepMilliseconds(100);
+  const uint32_t slept = platform::MonotonicMilliseconds() - before;
+  EXPECT_GE(slept, 90u);
+  EXPECT_LE(slept, 300u);
+  uint32_t last = platform::MonotonicMilliseconds();
+  for (int i = 0; i < 200000; ++i) {
+    const uint32_t now = platform::MonotonicMilliseconds();
+    ASSERT_GE(static_cast<int32_t>(now - last), 0) << i;
+    last = now;
+  }
 }
 
 // Host objects that call back into the module from the Release that lets go

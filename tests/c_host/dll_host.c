@@ -433,6 +433,39 @@ static HRESULT PYX_CALL RefuseQueryInterface(IUnknown* self, REFIID iid, void** 
   return E_NOINTERFACE;
 }
 
+/* Set by the host as Start returns; a device query that finds it clear came
+ * from a worker that ran before Start was done. */
+static volatile LONG g_start_returned, g_queries_before_start_returned, g_queries;
+
+static HRESULT PYX_CALL RecordingRefuseQueryInterface(IUnknown* self, REFIID iid, void** out) {
+  if (!g_start_returned) InterlockedIncrement(&g_queries_before_start_returned);
+  InterlockedIncrement(&g_queries);
+  return RefuseQueryInterface(self, iid, out);
+}
+
+/* The worker is created suspended and let go as Start's last step: it makes
+ * no call on the device before Start has returned. */
+static void CheckSuspendedStart(PFN_GetInterfacePtr factory) {
+  static const IUnknownVtbl kRecordingVtbl = {RecordingRefuseQueryInterface, DevAddRef, DevRelease};
+  IRemoteModule* module = Create(factory);
+  int i;
+  if (!module) return;
+  g_queries = g_queries_before_start_returned = 0;
+  for (i = 0; i < 500; ++i) {
+    ResetHostObjects();
+    g_device.iface.lpVtbl = &kRecordingVtbl;
+    g_start_returned = 0;
+    module->lpVtbl->Start(module, &g_sink.iface, &g_device.iface);
+    InterlockedExchange(&g_start_returned, 1);
+    WaitFor(&g_queries, i + 1, 1000);
+    module->lpVtbl->Stop(module);
+  }
+  CHECK(g_queries == 500 && g_queries_before_start_returned == 0,
+        "%ld of %ld device queries came before Start returned", g_queries_before_start_returned,
+        g_queries);
+  module->lpVtbl->Release(module);
+}
+
 static void CheckRefusingDevice(PFN_GetInterfacePtr factory) {
   static const IUnknownVtbl kRefusingVtbl = {RefuseQueryInterface, DevAddRef, DevRelease};
   char log[4096];
@@ -871,6 +904,7 @@ int main(int argc, char** argv) {
   CheckRun(factory);
   CheckIniAndNoSink(factory);
   CheckRefusingDevice(factory);
+  CheckSuspendedStart(factory);
   CheckPollDuringDelay(factory);
   CheckPyxIniOptions(factory);
   CheckShutdownFromOnKey(factory);
