@@ -148,7 +148,7 @@ std::string Timelines(const RunRecord& record, int columns) {
                         (reports.size() == 1 ? " report" : " reports");
     if (key != nullptr && !record.keymap.Repeats(key) &&
         press.end_ms - press.start_ms > record.keymap.first_delay_ms) {
-      title += ", not repeated (NoRepeat)";
+      title += ", not repeated";
     }
     if (title.size() > static_cast<size_t>(columns)) title.resize(static_cast<size_t>(columns));
     out += title + "\n";
