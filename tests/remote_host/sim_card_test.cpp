@@ -110,8 +110,7 @@ TEST(RunSummary, NamesKeysByTheKeymapInForceAndMarksWithheldRepeats) {
     EXPECT_NE(summary.find(line), std::string::npos) << summary;
   }
   const std::string timelines = Timelines(record, 100);
-  EXPECT_NE(timelines.find("held 3000 ms, 1 report, not repeated"), std::string::npos)
-      << timelines;
+  EXPECT_NE(timelines.find("held 3000 ms, 1 report, not repeated"), std::string::npos) << timelines;
   EXPECT_EQ(KeymapFromLog("").ReportedFor(14)->name, std::string("Key_Audio"));
   EXPECT_EQ(KeymapFromLog("> Keys moved: Key_Power=5\n").ReportedFor(30), nullptr);
 }
