@@ -38,6 +38,8 @@ for group in "$@"; do
       need_command wine wine
       need_package wine32:i386
       need_package wine64
+      # make bench finds the Wine process it measures with pgrep.
+      need_command pgrep procps
       ;;
     dist)
       need_command zip zip
