@@ -9,7 +9,7 @@ namespace pyx {
 
 PollDecision DecidePoll(const PollState& state, uint32_t data, uint32_t delay_left_ms,
                         const PollTiming& timing) {
-  const auto code = static_cast<int32_t>((data >> kCodeShift) & kCodeMask);
+  const int32_t code = KeyCode(data);
   if ((data & kNoKeyDownBit) == 0) {
     const bool held = code == state.last && state.hold != KeyHold::kUp;
     if (held && delay_left_ms > 0) {

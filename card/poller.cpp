@@ -27,6 +27,8 @@ class KeyTraceLog {
       return;
     }
     const KeyEntry* row = settings.RowFor(code);
+    // The remembered key was forgotten: the line names it.
+    const bool forgotten = next.state.last == kNoKey && before.last != kNoKey;
     const char* what = "";
     switch (next.event) {
       case KeyEvent::kFirstPress:
@@ -39,7 +41,7 @@ class KeyTraceLog {
         what = "held, not reported: the key does not repeat";
         break;
       case KeyEvent::kReleased:
-        what = next.state.last == kNoKey ? "released, code lines changed from" : "released";
+        what = forgotten ? "released, code lines changed from" : "released";
         break;
       case KeyEvent::kCodeChanged:
         what = "code lines changed from";
@@ -47,8 +49,7 @@ class KeyTraceLog {
       case KeyEvent::kNone:
         return;
     }
-    const bool changed = next.state.last == kNoKey && before.last != kNoKey;
-    log_(changed ? "KeyTrace: %u ms, code %d, %s: %s %d\n" : "KeyTrace: %u ms, code %d, %s: %s\n",
+    log_(forgotten ? "KeyTrace: %u ms, code %d, %s: %s %d\n" : "KeyTrace: %u ms, code %d, %s: %s\n",
          static_cast<unsigned>(now_ms - start_ms_), static_cast<int>(code),
          row != nullptr ? row->name : "no row", what, static_cast<int>(before.last));
   }
@@ -86,8 +87,7 @@ void PollUntilStopped(IRegisterAccess& registers, RunContext& context,
     const uint32_t event_ms = tracing ? context.NowMs() : 0;
     if (next.report) context.DispatchKey(next.state.last);
     if (tracing) {
-      trace.Write(event_ms, static_cast<int32_t>((data >> kCodeShift) & kCodeMask), state, next,
-                  settings);
+      trace.Write(event_ms, KeyCode(data), state, next, settings);
     }
     state = next.state;
     if (next.timed_delay_ms > 0) {

@@ -19,6 +19,11 @@ inline constexpr uint32_t kNoKeyDownBit = 1u << 14;
 inline constexpr int kCodeShift = 8;
 inline constexpr uint32_t kCodeMask = 0x3F;
 
+// The key code the data register shows, 0 to 63, whether or not a key is down.
+constexpr int32_t KeyCode(uint32_t data) {
+  return static_cast<int32_t>((data >> kCodeShift) & kCodeMask);
+}
+
 inline constexpr int32_t kNoKey = -1;
 inline constexpr uint32_t kIdlePollMs = 20;
 

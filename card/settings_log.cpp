@@ -210,10 +210,15 @@ void LogSettingsFindings() {
 
   // What was ignored, or read other than written.
   char value[kValueBytes];
-  for (const char* key : {"KeyFirstDelay", "KeyRepeatDelay", "KeyPollDuringDelay", "KeyTrace"}) {
+  const struct {
+    const char* key;
+    bool delay;
+  } kNumbers[] = {{"KeyFirstDelay", true},
+                  {"KeyRepeatDelay", true},
+                  {"KeyPollDuringDelay", false},
+                  {"KeyTrace", false}};
+  for (const auto& [key, delay] : kNumbers) {
     if (!ini.String(kIniSection, key, value, sizeof value) || value[0] == '\0') continue;
-    const bool delay =
-        std::strcmp(key, "KeyFirstDelay") == 0 || std::strcmp(key, "KeyRepeatDelay") == 0;
     if (!IsNumber(value)) {
       LogMessage("> %s=%s is not a number: read as 0\n", key, value);
     } else if (delay && ini.Int(kIniSection, key, 0) < 0) {

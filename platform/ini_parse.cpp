@@ -147,14 +147,16 @@ bool ForEachKeyLine(std::string_view text, std::string_view section, Line line) 
 }
 
 // The value of `key` in the first section named `section`: `*found` false
-// when there is no such section or key; an empty view for a key without '='.
+// when there is no such section or key; an empty view for a key without '=',
+// which `*with_equals` tells apart.
 std::string_view FindValue(std::string_view text, std::string_view section, std::string_view key,
-                           bool* found) {
+                           bool* found, bool* with_equals = nullptr) {
   *found = false;
   std::string_view value;
-  ForEachKeyLine(text, section, [&](std::string_view name, std::string_view v, bool) {
+  ForEachKeyLine(text, section, [&](std::string_view name, std::string_view v, bool equals) {
     if (!SameName(name, key)) return false;
     *found = true;
+    if (with_equals != nullptr) *with_equals = equals;
     value = v;
     return true;
   });
@@ -234,15 +236,9 @@ int32_t IniDocument::Int(std::string_view section, std::string_view key,
 bool IniDocument::String(std::string_view section, std::string_view key,
                          std::string_view* value) const noexcept {
   bool found = false;
-  bool has_value = false;
-  ForEachKeyLine(text_, section, [&](std::string_view name, std::string_view v, bool with_equals) {
-    if (!SameName(name, key)) return false;
-    found = true;
-    has_value = with_equals;
-    *value = v;
-    return true;
-  });
-  if (!found || !has_value) return false;
+  bool with_equals = false;
+  *value = FindValue(text_, section, key, &found, &with_equals);
+  if (!found || !with_equals) return false;
   if (value->size() >= 2 && (value->front() == '"' || value->front() == '\'') &&
       value->back() == value->front()) {
     *value = value->substr(1, value->size() - 2);

@@ -172,10 +172,6 @@ class IniFile {
   void* read_ = nullptr;  // POSIX: the file's bytes and our reader's view of them
 };
 
-// IniFile(path).Int(section, key, fallback).
-int32_t ReadIniInt(const char* section, const char* key, int32_t fallback,
-                   const char* path) noexcept;
-
 // The full path of `path`, relative to the current directory, in `out`
 // (cut to `size` - 1 characters).
 void FullPath(const char* path, char* out, size_t size) noexcept;

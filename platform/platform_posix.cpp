@@ -261,11 +261,6 @@ size_t IniFile::KeyNames(const char* section, char* out, size_t size) const noex
   return static_cast<ReadFile*>(read_)->document.KeyNames(section, out, size);
 }
 
-int32_t ReadIniInt(const char* section, const char* key, int32_t fallback,
-                   const char* path) noexcept {
-  return IniFile(path).Int(section, key, fallback);
-}
-
 void FullPath(const char* path, char* out, size_t size) noexcept {
   if (size == 0) return;
   out[0] = '\0';

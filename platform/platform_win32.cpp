@@ -183,11 +183,6 @@ size_t IniFile::KeyNames(const char* section, char* out, size_t size) const noex
   return GetPrivateProfileStringA(section, nullptr, "", out, static_cast<DWORD>(size), path_);
 }
 
-int32_t ReadIniInt(const char* section, const char* key, int32_t fallback,
-                   const char* path) noexcept {
-  return IniFile(path).Int(section, key, fallback);
-}
-
 void FullPath(const char* path, char* out, size_t size) noexcept {
   if (size == 0) return;
   const DWORD length = GetFullPathNameA(path, static_cast<DWORD>(size), out, nullptr);

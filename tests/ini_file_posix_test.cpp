@@ -16,7 +16,7 @@ using testing::WriteFile;
 class IniFile : public testing::InTempDir {
  protected:
   int32_t Read(const char* path = "pyx.ini") {
-    return platform::ReadIniInt("PYXRemote", "KeyFirstDelay", 77, path);
+    return platform::IniFile(path).Int("PYXRemote", "KeyFirstDelay", 77);
   }
 };
 

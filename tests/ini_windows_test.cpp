@@ -50,8 +50,9 @@ TEST_F(IniAgainstWindows, BothListTheSameKeysSectionsAndStrings) {
 TEST_F(IniAgainstWindows, TheModuleReadsDotBackslashPyxIni) {
   testing::WriteFile("pyx.ini", "[PYXRemote]\r\nKeyFirstDelay=640\r\n");
   EXPECT_STREQ(platform::kIniPath, ".\\pyx.ini");
-  EXPECT_EQ(platform::ReadIniInt("PYXRemote", "KeyFirstDelay", 1, platform::kIniPath), 640);
-  EXPECT_EQ(platform::ReadIniInt("PYXRemote", "KeyRepeatDelay", 1, platform::kIniPath), 1);
+  const platform::IniFile ini(platform::kIniPath);
+  EXPECT_EQ(ini.Int("PYXRemote", "KeyFirstDelay", 1), 640);
+  EXPECT_EQ(ini.Int("PYXRemote", "KeyRepeatDelay", 1), 1);
 }
 
 }  // namespace

@@ -291,6 +291,15 @@ static int WaitFor(volatile LONG* value, LONG wanted, DWORD timeout_ms) {
   return 1;
 }
 
+/* The remote holds `code` for `held_ms`, lets go (the code lines keep it),
+ * and the host waits `after_ms`. */
+static void HoldKey(uint32_t code, DWORD held_ms, DWORD after_ms) {
+  g_regs.data = (LONG)(code << 8);
+  Sleep(held_ms);
+  g_regs.data = (LONG)(0x4000 | (code << 8));
+  Sleep(after_ms);
+}
+
 static IRemoteModule* Create(PFN_GetInterfacePtr factory) {
   IRemoteModule* module = factory();
   CHECK(module != NULL, "factory returned null");
@@ -353,10 +362,7 @@ static void CheckRun(PFN_GetInterfacePtr factory) {
 
   Sleep(100);
   pressed_ms = NowMs();
-  g_regs.data = 30 << 8; /* Key_Power down */
-  Sleep(650);
-  g_regs.data = 0x4000 | (30 << 8);
-  Sleep(100);
+  HoldKey(30, 650, 100); /* Key_Power */
   CHECK(module->lpVtbl->Stop(module) == S_OK, "stop");
   CHECK(g_device.refs == 1 && g_sink.refs == 1 && g_regs.refs == 1,
         "stop gives back device %ld, sink %ld, registers %ld", g_device.refs, g_sink.refs,
@@ -499,19 +505,10 @@ static void CheckPollDuringDelay(PFN_GetInterfacePtr factory) {
   if (!module) return;
   CHECK(module->lpVtbl->Start(module, &g_sink.iface, &g_device.iface) == S_OK, "start");
   Sleep(50);
-  g_regs.data = 1 << 8; /* Key_1 */
-  Sleep(150);
-  g_regs.data = 0x4000 | (1 << 8);
-  Sleep(100);
-  g_regs.data = 11 << 8; /* Key_2 */
-  Sleep(150);
-  g_regs.data = 0x4000 | (11 << 8);
-  Sleep(100);
+  HoldKey(1, 150, 100);  /* Key_1 */
+  HoldKey(11, 150, 100); /* Key_2 */
   held_at = NowMs();
-  g_regs.data = 30 << 8; /* Key_Power, held 1600 ms */
-  Sleep(1600);
-  g_regs.data = 0x4000 | (30 << 8);
-  Sleep(100);
+  HoldKey(30, 1600, 100); /* Key_Power */
   n = g_sink.count;
   CHECK(n == 5, "two quick presses and a 1600 ms hold give 5 reports, got %ld", n);
   if (n == 5) {
@@ -594,22 +591,10 @@ static void CheckPyxIniOptions(PFN_GetInterfacePtr factory) {
   if (!module) return;
   CHECK(module->lpVtbl->Start(module, &g_sink.iface, &g_device.iface) == S_OK, "start");
   Sleep(50);
-  g_regs.data = 14 << 8; /* Key_Audio's code, moved to Key_AutoScan */
-  Sleep(60);
-  g_regs.data = 0x4000 | (14 << 8);
-  Sleep(60);
-  g_regs.data = 37 << 8; /* Key_Play */
-  Sleep(60);
-  g_regs.data = 0x4000 | (37 << 8);
-  Sleep(60);
-  g_regs.data = 30 << 8; /* Key_Power, held well past its delays */
-  Sleep(700);
-  g_regs.data = 0x4000 | (30 << 8);
-  Sleep(60);
-  g_regs.data = 4 << 8; /* no row */
-  Sleep(60);
-  g_regs.data = 0x4000 | (4 << 8);
-  Sleep(60);
+  HoldKey(14, 60, 60);  /* Key_Audio's code, moved to Key_AutoScan */
+  HoldKey(37, 60, 60);  /* Key_Play */
+  HoldKey(30, 700, 60); /* Key_Power, held well past its delays */
+  HoldKey(4, 60, 60);   /* no row */
   CHECK(module->lpVtbl->Release(module) == 0, "last release");
   CHECK(g_sink.count == 3 && strcmp(g_sink.reports[0].name, "Key_AutoScan") == 0 &&
             strcmp(g_sink.reports[1].name, "Key_Play") == 0 &&
