@@ -439,35 +439,77 @@ static HRESULT PYX_CALL RefuseQueryInterface(IUnknown* self, REFIID iid, void** 
   return E_NOINTERFACE;
 }
 
-/* Set by the host as Start returns; a device query that finds it clear came
- * from a worker that ran before Start was done. */
-static volatile LONG g_start_returned, g_queries_before_start_returned, g_queries;
+/* Points the DLL's imported `name` at `replacement`; the address the slot
+ * held, or 0 when the DLL imports no function of that name. */
+static ULONG_PTR PatchImport(HMODULE library, const char* name, ULONG_PTR replacement) {
+  BYTE* base = (BYTE*)library;
+  const IMAGE_NT_HEADERS* nt =
+      (const IMAGE_NT_HEADERS*)(base + ((const IMAGE_DOS_HEADER*)base)->e_lfanew);
+  const IMAGE_IMPORT_DESCRIPTOR* dll =
+      (const IMAGE_IMPORT_DESCRIPTOR*)(base + nt->OptionalHeader
+                                                  .DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT]
+                                                  .VirtualAddress);
+  for (; dll->Name != 0; ++dll) {
+    const IMAGE_THUNK_DATA* names = (const IMAGE_THUNK_DATA*)(base + dll->OriginalFirstThunk);
+    IMAGE_THUNK_DATA* slots = (IMAGE_THUNK_DATA*)(base + dll->FirstThunk);
+    for (; names->u1.AddressOfData != 0; ++names, ++slots) {
+      const IMAGE_IMPORT_BY_NAME* import;
+      ULONG_PTR was;
+      DWORD protect;
+      if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal)) continue;
+      import = (const IMAGE_IMPORT_BY_NAME*)(base + names->u1.AddressOfData);
+      if (strcmp((const char*)import->Name, name) != 0) continue;
+      was = (ULONG_PTR)slots->u1.Function;
+      VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, PAGE_READWRITE, &protect);
+      slots->u1.Function = replacement;
+      VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, protect, &protect);
+      return was;
+    }
+  }
+  return 0;
+}
+
+typedef DWORD(WINAPI* ResumeThreadFunction)(HANDLE thread);
+static ResumeThreadFunction g_resume_thread;
+static volatile LONG g_let_go, g_queries_before_let_go, g_queries;
+
+/* The DLL's ResumeThread while the check runs: a worker that Start did not
+ * create suspended has 50 ms to call the device before it is let go. */
+static DWORD WINAPI LateResumeThread(HANDLE thread) {
+  Sleep(50);
+  InterlockedExchange(&g_let_go, 1);
+  return g_resume_thread(thread);
+}
 
 static HRESULT PYX_CALL RecordingRefuseQueryInterface(IUnknown* self, REFIID iid, void** out) {
-  if (!g_start_returned) InterlockedIncrement(&g_queries_before_start_returned);
+  if (!g_let_go) InterlockedIncrement(&g_queries_before_let_go);
   InterlockedIncrement(&g_queries);
   return RefuseQueryInterface(self, iid, out);
 }
 
 /* The worker is created suspended and let go as Start's last step: it makes
- * no call on the device before Start has returned. */
-static void CheckSuspendedStart(PFN_GetInterfacePtr factory) {
+ * no call on the device before then. */
+static void CheckSuspendedStart(HMODULE library, PFN_GetInterfacePtr factory) {
   static const IUnknownVtbl kRecordingVtbl = {RecordingRefuseQueryInterface, DevAddRef, DevRelease};
   IRemoteModule* module = Create(factory);
   int i;
   if (!module) return;
-  g_queries = g_queries_before_start_returned = 0;
-  for (i = 0; i < 500; ++i) {
+  g_resume_thread =
+      (ResumeThreadFunction)PatchImport(library, "ResumeThread", (ULONG_PTR)&LateResumeThread);
+  CHECK(g_resume_thread != NULL, "the DLL imports ResumeThread");
+  if (g_resume_thread == NULL) return;
+  g_queries = g_queries_before_let_go = 0;
+  for (i = 0; i < 20; ++i) {
     ResetHostObjects();
     g_device.iface.lpVtbl = &kRecordingVtbl;
-    g_start_returned = 0;
+    g_let_go = 0;
     module->lpVtbl->Start(module, &g_sink.iface, &g_device.iface);
-    InterlockedExchange(&g_start_returned, 1);
     WaitFor(&g_queries, i + 1, 1000);
     module->lpVtbl->Stop(module);
   }
-  CHECK(g_queries == 500 && g_queries_before_start_returned == 0,
-        "%ld of %ld device queries came before Start returned", g_queries_before_start_returned,
+  PatchImport(library, "ResumeThread", (ULONG_PTR)g_resume_thread);
+  CHECK(g_queries == 20 && g_queries_before_let_go == 0,
+        "%ld of %ld device queries came before Start let the worker go", g_queries_before_let_go,
         g_queries);
   module->lpVtbl->Release(module);
 }
@@ -889,7 +931,7 @@ int main(int argc, char** argv) {
   CheckRun(factory);
   CheckIniAndNoSink(factory);
   CheckRefusingDevice(factory);
-  CheckSuspendedStart(factory);
+  CheckSuspendedStart(library, factory);
   CheckPollDuringDelay(factory);
   CheckPyxIniOptions(factory);
   CheckShutdownFromOnKey(factory);
