@@ -167,10 +167,11 @@ TEST_F(CardModule, HeldKeyIsReportedByNameThenRepeatedAndTheWorkerSaysGoodbye) {
 // Key_Play with its row's command, Power held 600 ms reports once, and the
 // log holds a trace line for each event.
 TEST_F(CardModule, PyxIniMovesKeysWithholdsRepeatsAndTracesEachEvent) {
-  testing::WriteFile("pyx.ini",
-                     "[PYXRemote]\nKeyFirstDelay=60\nKeyRepeatDelay=20\nKeyTrace=1\n"
-                     "[PYXRemote Keys]\nKey_AutoScan=14\nKey_Play=37\n"
-                     "[PYXRemote NoRepeat]\nKey_Power=1\n");
+  testing::WriteFile(
+      "pyx.ini",
+      "[PYXRemote]\nKeyFirstDelay=300\nKeyRepeatDelay=20\nKeyPollDuringDelay=1\nKeyTrace=1\n"
+      "[PYXRemote Keys]\nKey_AutoScan=14\nKey_Play=37\n"
+      "[PYXRemote NoRepeat]\nKey_Power=1\n");
   FakeSink sink;
   FakeDevice device;
   IRemoteModule* module = GetInterfacePtr();

@@ -599,7 +599,8 @@ static void ConstructWith(PFN_GetInterfacePtr factory, const char* ini, char* lo
  * unknown code; and with only the two delays, the three lines of before. */
 static void CheckPyxIniOptions(PFN_GetInterfacePtr factory) {
   static const char kOptions[] =
-      "[PYXRemote]\r\nKeyFirstDelay=100\r\nKeyRepeatDelay=50\r\nKeyTrace=1\r\n"
+      "[PYXRemote]\r\nKeyFirstDelay=300\r\nKeyRepeatDelay=50\r\n"
+      "KeyPollDuringDelay=1\r\nKeyTrace=1\r\n"
       "[PYXRemote Keys]\r\nKey_AutoScan=14\r\nKey_Play=37\r\nKey_Nothing=5\r\n"
       "[PYXRemote NoRepeat]\r\nKey_Power=1\r\n";
   char log[8192], ini_path[MAX_PATH], line[MAX_PATH + 160];
@@ -651,8 +652,9 @@ static void CheckPyxIniOptions(PFN_GetInterfacePtr factory) {
         "trace lines: %s", log);
   DeleteFileA("pyx.ini");
   ConstructWith(factory,
-                "[PYXRemote]\r\nKeyFirstDelay=1000\r\nKeyRepeatDelay=500\r\nKeyTrace=0\r\n", log,
-                sizeof log);
+                "[PYXRemote]\r\nKeyFirstDelay=1000\r\nKeyRepeatDelay=500\r\n"
+                "KeyPollDuringDelay=0\r\nKeyTrace=0\r\n",
+                log, sizeof log);
 }
 
 /* The version resource, as Explorer's Properties reads it. */
