@@ -468,7 +468,7 @@ TEST_F(LateWorker, PlainSinkStateWrittenJustBeforeTheWaitRunsOutIsOrderedBeforeS
                  testing::Clock::now().time_since_epoch())
           .count();
     };
-    while (now_ms() < stop_began_ms + 150) std::this_thread::sleep_for(1ms);
+    while (now_ms() < stop_began_ms + 300) std::this_thread::sleep_for(1ms);
     ++seen.reports;
     seen.last = "Key_Seven";
   });
@@ -477,7 +477,7 @@ TEST_F(LateWorker, PlainSinkStateWrittenJustBeforeTheWaitRunsOutIsOrderedBeforeS
         context.DispatchKey(7);
         return RunUntilStopped(context);
       },
-      &destroyed_, 3, /*stop_wait_ms=*/200);
+      &destroyed_, 3, /*stop_wait_ms=*/600);
   ASSERT_EQ(module_->Start(&sink_, &device_), S_OK);
   ASSERT_TRUE(WaitUntil([&] { return in_call.load(); }));
   stop_began_ms = std::chrono::duration_cast<std::chrono::milliseconds>(
