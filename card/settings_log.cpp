@@ -21,19 +21,10 @@ constexpr size_t kNamesBytes = 4096;
 // One value as read; longer values are cut.
 constexpr size_t kValueBytes = 64;
 
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool SameName(const char* a, const char* b) {
-  for (; *a != '\0' && *b != '\0'; ++a, ++b) {
-    if (Lower(*a) != Lower(*b)) return false;
-  }
-  return *a == *b;
-}
-
 // The row of CardKeyTable named `name` in any case, or -1.
 int RowNamed(const char* name) {
   for (int row = 0; row < kCardKeyCount; ++row) {
-    if (SameName(CardKeyTable[row].name, name)) return row;
+    if (platform::SameIniName(CardKeyTable[row].name, name)) return row;
   }
   return -1;
 }

@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 
+#include "platform/platform.h"
+
 namespace pyx::platform {
 namespace {
 
@@ -32,16 +34,6 @@ std::string_view Trim(std::string_view s) {
 
 // A name or value ends at a NUL, as a C string does.
 std::string_view UpToNul(std::string_view s) { return s.substr(0, s.find('\0')); }
-
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool SameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (Lower(a[i]) != Lower(b[i])) return false;
-  }
-  return true;
-}
 
 int DigitValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -128,7 +120,7 @@ bool ForEachKeyLine(std::string_view text, std::string_view section, Line line) 
       const size_t close = trimmed.rfind(']');
       if (close != std::string_view::npos) {
         if (in_section) return true;
-        in_section = SameName(UpToNul(Trim(trimmed.substr(1, close - 1))), section);
+        in_section = SameIniName(UpToNul(Trim(trimmed.substr(1, close - 1))), section);
         seen = seen || in_section;
         continue;
       }
@@ -154,7 +146,7 @@ std::string_view FindValue(std::string_view text, std::string_view section, std:
   *found = false;
   std::string_view value;
   ForEachKeyLine(text, section, [&](std::string_view name, std::string_view v, bool equals) {
-    if (!SameName(name, key)) return false;
+    if (!SameIniName(name, key)) return false;
     *found = true;
     if (with_equals != nullptr) *with_equals = equals;
     value = v;

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <string_view>
 
 namespace pyx::platform {
 
@@ -140,6 +141,19 @@ inline bool FailureInjected(Resource resource) noexcept {
 // The INI file the module reads, relative to the current directory at the
 // time of the call.
 extern const char kIniPath[];
+
+// True when two INI names (sections, keys) are the same regardless of ASCII
+// case, as IniFile matches them.
+inline bool SameIniName(std::string_view a, std::string_view b) noexcept {
+  const auto lower = [](char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+  };
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (lower(a[i]) != lower(b[i])) return false;
+  }
+  return true;
+}
 
 // An INI file as the module reads it at one moment: on Windows through the
 // system's profile functions, on POSIX read once with a reader of our own
