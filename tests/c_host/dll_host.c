@@ -497,7 +497,10 @@ static void CheckSuspendedStart(HMODULE library, PFN_GetInterfacePtr factory) {
   g_resume_thread =
       (ResumeThreadFunction)PatchImport(library, "ResumeThread", (ULONG_PTR)&LateResumeThread);
   CHECK(g_resume_thread != NULL, "the DLL imports ResumeThread");
-  if (g_resume_thread == NULL) return;
+  if (g_resume_thread == NULL) {
+    module->lpVtbl->Release(module);
+    return;
+  }
   g_queries = g_queries_before_let_go = 0;
   for (i = 0; i < 20; ++i) {
     ResetHostObjects();
