@@ -20,12 +20,6 @@ bool IsProfileSpace(char c) {
   return (u >= 0x09 && u <= 0x0D) || u == 0x20 || u == 0x1A;
 }
 
-// White space before a number: any character up to the space.
-bool IsNumberSpace(char c) {
-  const auto u = static_cast<unsigned char>(c);
-  return u >= 0x01 && u <= 0x20;
-}
-
 std::string_view Trim(std::string_view s) {
   while (!s.empty() && IsProfileSpace(s.front())) s.remove_prefix(1);
   while (!s.empty() && IsProfileSpace(s.back())) s.remove_suffix(1);
@@ -34,13 +28,6 @@ std::string_view Trim(std::string_view s) {
 
 // A name or value ends at a NUL, as a C string does.
 std::string_view UpToNul(std::string_view s) { return s.substr(0, s.find('\0')); }
-
-int DigitValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'z') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'Z') return c - 'A' + 10;
-  return 99;
-}
 
 // UTF-8 to one char per UTF-16 code unit; a byte that starts no valid
 // sequence stands for one unit. Writes at most text.size() chars.
@@ -102,13 +89,11 @@ std::string_view AsRead(std::string_view value) {
   return read;
 }
 
-// Calls line(name, value, has_value) for each key line of the first section
-// named `section`, in file order, until it returns true. False when there is
-// no such section.
-template <typename Line>
-bool ForEachKeyLine(std::string_view text, std::string_view section, Line line) {
-  bool in_section = false;
-  bool seen = false;
+// Calls visit(line, section) for each line that is not blank, trimmed, in
+// file order, until it returns true. `section` is the name of the section
+// the line heads, when it is a section line; otherwise null.
+template <typename Visit>
+void ForEachLine(std::string_view text, Visit visit) {
   size_t next = 0;
   while (next < text.size()) {
     size_t end = text.find_first_of("\r\n", next);
@@ -116,25 +101,46 @@ bool ForEachKeyLine(std::string_view text, std::string_view section, Line line) 
     const std::string_view trimmed = Trim(text.substr(next, end - next));
     next = end;
     if (trimmed.empty()) continue;
-    if (trimmed.front() == '[') {
-      const size_t close = trimmed.rfind(']');
-      if (close != std::string_view::npos) {
-        if (in_section) return true;
-        in_section = SameIniName(UpToNul(Trim(trimmed.substr(1, close - 1))), section);
-        seen = seen || in_section;
-        continue;
-      }
-      // A '[' without a ']' begins an ordinary key line.
+    // A '[' without a ']' begins an ordinary key line.
+    const size_t close = trimmed.front() == '[' ? trimmed.rfind(']') : std::string_view::npos;
+    if (close == std::string_view::npos) {
+      if (visit(trimmed, nullptr)) return;
+      continue;
     }
-    if (!in_section) continue;
-    const size_t equals = trimmed.find('=');
-    if (equals == std::string_view::npos) {
-      if (line(UpToNul(trimmed), std::string_view(), false)) return true;
-    } else if (line(UpToNul(Trim(trimmed.substr(0, equals))),
-                    UpToNul(Trim(trimmed.substr(equals + 1))), true)) {
-      return true;
-    }
+    const std::string_view name = UpToNul(Trim(trimmed.substr(1, close - 1)));
+    if (visit(trimmed, &name)) return;
   }
+}
+
+// Calls visit(name) for each section's name, in file order, until it
+// returns true.
+template <typename Visit>
+void ForEachSection(std::string_view text, Visit visit) {
+  ForEachLine(text, [&](std::string_view, const std::string_view* section) {
+    return section != nullptr && visit(*section);
+  });
+}
+
+// Calls line(name, value, has_value) for each key line of the first section
+// named `section`, in file order, until it returns true. False when there is
+// no such section.
+template <typename Line>
+bool ForEachKeyLine(std::string_view text, std::string_view section, Line line) {
+  bool in_section = false;
+  bool seen = false;
+  ForEachLine(text, [&](std::string_view trimmed, const std::string_view* heads) {
+    if (heads != nullptr) {
+      if (in_section) return true;
+      in_section = SameIniName(*heads, section);
+      seen = seen || in_section;
+      return false;
+    }
+    if (!in_section) return false;
+    const size_t equals = trimmed.find('=');
+    if (equals == std::string_view::npos) return line(UpToNul(trimmed), std::string_view(), false);
+    return line(UpToNul(Trim(trimmed.substr(0, equals))), UpToNul(Trim(trimmed.substr(equals + 1))),
+                true);
+  });
   return seen;
 }
 
@@ -156,41 +162,6 @@ std::string_view FindValue(std::string_view text, std::string_view section, std:
 }
 
 }  // namespace
-
-int32_t ParseProfileInt(std::string_view value) noexcept {
-  size_t i = 0;
-  while (i < value.size() && IsNumberSpace(value[i])) ++i;
-  bool negative = false;
-  if (i < value.size() && (value[i] == '+' || value[i] == '-')) {
-    negative = value[i] == '-';
-    ++i;
-  }
-  int base = 10;
-  if (i + 1 < value.size() && value[i] == '0') {
-    switch (value[i + 1]) {
-      case 'x':
-        base = 16;
-        break;
-      case 'o':
-        base = 8;
-        break;
-      case 'b':
-        base = 2;
-        break;
-      default:
-        break;
-    }
-    if (base != 10) i += 2;
-  }
-  uint32_t result = 0;
-  for (; i < value.size(); ++i) {
-    const int digit = DigitValue(value[i]);
-    if (digit >= base) break;
-    result = result * static_cast<uint32_t>(base) + static_cast<uint32_t>(digit);
-  }
-  if (negative) result = 0u - result;
-  return static_cast<int32_t>(result);
-}
 
 IniDocument::IniDocument(std::string_view file) noexcept : text_(file) {
   const auto starts = [&file](std::string_view mark) {
@@ -243,6 +214,20 @@ size_t IniDocument::KeyNames(std::string_view section, char* out, size_t size) c
   if (size < 2) return 0;
   ForEachKeyLine(text_, section, [&](std::string_view name, std::string_view, bool with_equals) {
     if (!with_equals || (!name.empty() && name.front() == ';')) return false;
+    if (used + name.size() + 2 > size) return true;
+    name.copy(out + used, name.size());
+    used += name.size();
+    out[used++] = '\0';
+    return false;
+  });
+  out[used] = '\0';
+  return used;
+}
+
+size_t IniDocument::SectionNames(char* out, size_t size) const noexcept {
+  size_t used = 0;
+  if (size < 2) return 0;
+  ForEachSection(text_, [&](std::string_view name) {
     if (used + name.size() + 2 > size) return true;
     name.copy(out + used, name.size());
     used += name.size();

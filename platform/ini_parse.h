@@ -48,15 +48,28 @@ class IniDocument {
   // Names that do not fit in `size` are left out. Returns the length
   // without the final NUL.
   size_t KeyNames(std::string_view section, char* out, size_t size) const noexcept;
+  // The names of the sections, in file order, duplicates included, in the
+  // same form: each as written, white space around it trimmed.
+  size_t SectionNames(char* out, size_t size) const noexcept;
 
  private:
   std::string_view text_;
   char* decoded_ = nullptr;
 };
 
-// Leading white space (any character from 0x01 to 0x20), an optional sign, an optional lower-case
-// "0x", "0o" or "0b" prefix, then digits up to the first that is not one; no digits is 0. Taken
-// modulo 2^32 as a signed 32-bit value.
-int32_t ParseProfileInt(std::string_view value) noexcept;
+// A value as the number rule reads it: leading white space (any character
+// from 0x01 to 0x20), an optional sign, an optional lower-case "0x", "0o" or
+// "0b" prefix, then digits up to the first that is not one.
+struct ProfileNumber {
+  int32_t value;      // taken modulo 2^32 as a signed 32-bit value; 0 without digits
+  bool digits;        // at least one digit was read
+  bool past_32_bits;  // the digits stand for 2^32 or more
+  size_t end;         // where the read stops: the text from here on is not read
+};
+ProfileNumber ReadProfileNumber(std::string_view value) noexcept;
+
+inline int32_t ParseProfileInt(std::string_view value) noexcept {
+  return ReadProfileNumber(value).value;
+}
 
 }  // namespace pyx::platform

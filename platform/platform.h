@@ -161,13 +161,26 @@ inline bool SameIniName(std::string_view a, std::string_view b) noexcept {
 // match regardless of ASCII case. Any thread; one object on one thread.
 class IniFile {
  public:
+  // Whether the file could be read, and if not, why.
+  enum class Access {
+    kMissing,     // no such file
+    kFolder,      // a folder of that name
+    kUnreadable,  // there, but it cannot be read: see error()
+    kRead
+  };
+
   explicit IniFile(const char* path) noexcept;
   ~IniFile();
   IniFile(const IniFile&) = delete;
   IniFile& operator=(const IniFile&) = delete;
 
+  Access access() const noexcept { return access_; }
+  // With kUnreadable, the system's error number: errno on POSIX (EINVAL for
+  // what is not a plain file, EFBIG for a file over 1 MiB), GetLastError on
+  // Windows.
+  int error() const noexcept { return error_; }
   // The file is there to be read.
-  bool found() const noexcept;
+  bool found() const noexcept { return access_ == Access::kRead; }
   // It has a section named `section`.
   bool HasSection(const char* section) const noexcept;
   // The integer value of `key` in `section`, or `fallback` when the file,
@@ -176,13 +189,17 @@ class IniFile {
   // The value as a string (white space around it and enclosing quotes
   // removed), cut to `size` - 1 characters; false when it is missing.
   bool String(const char* section, const char* key, char* out, size_t size) const noexcept;
-  // The names of the keys of `section` in file order, each NUL-terminated,
-  // then a final NUL; those that do not fit are left out. The length
-  // without the final NUL.
+  // The names of the keys of `section` in file order, duplicates included,
+  // each NUL-terminated, then a final NUL; those that do not fit are left
+  // out. The length without the final NUL.
   size_t KeyNames(const char* section, char* out, size_t size) const noexcept;
+  // The names of the file's sections, as written, in the same form.
+  size_t SectionNames(char* out, size_t size) const noexcept;
 
  private:
   const char* path_;
+  Access access_ = Access::kMissing;
+  int error_ = 0;
   void* read_ = nullptr;  // POSIX: the file's bytes and our reader's view of them
 };
 

@@ -181,7 +181,7 @@ size_t FormatToBuffer(char* out, size_t size, const char* format, va_list args) 
 namespace {
 
 // The most of an INI file that is read. A larger file, or anything that is
-// not a regular file (a FIFO, a directory, a device), reads as missing.
+// not a regular file (a FIFO, a device), cannot be read.
 constexpr off_t kMaxIniBytes = 1 << 20;
 
 }  // namespace
@@ -201,21 +201,37 @@ struct ReadFile {
 IniFile::IniFile(const char* path) noexcept : path_(path) {
   // O_NONBLOCK: opening a FIFO must not wait for a writer.
   const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return;
+  if (fd < 0) {
+    const bool missing = errno == ENOENT || errno == ENOTDIR;
+    access_ = missing ? Access::kMissing : Access::kUnreadable;
+    error_ = missing ? 0 : errno;
+    return;
+  }
+  access_ = Access::kUnreadable;
   struct stat info;
-  if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size <= kMaxIniBytes) {
+  if (fstat(fd, &info) != 0) {
+    error_ = errno;
+  } else if (S_ISDIR(info.st_mode)) {
+    access_ = Access::kFolder;
+  } else if (!S_ISREG(info.st_mode)) {
+    error_ = EINVAL;
+  } else if (info.st_size > kMaxIniBytes) {
+    error_ = EFBIG;
+  } else {
     const size_t size = static_cast<size_t>(info.st_size);
     char* bytes = static_cast<char*>(std::malloc(size == 0 ? 1 : size));
     void* memory = std::malloc(sizeof(ReadFile));
-    if (bytes != nullptr && memory != nullptr) {
-      size_t got = 0;
-      while (got < size) {
-        const ssize_t n = read(fd, bytes + got, size - got);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        got += static_cast<size_t>(n);
-      }
+    size_t got = 0;
+    error_ = bytes != nullptr && memory != nullptr ? 0 : ENOMEM;
+    while (error_ == 0 && got < size) {
+      const ssize_t n = read(fd, bytes + got, size - got);
+      if (n < 0 && errno != EINTR) error_ = errno;
+      if (n == 0) break;  // the file shrank meanwhile
+      if (n > 0) got += static_cast<size_t>(n);
+    }
+    if (error_ == 0) {
       read_ = new (memory) ReadFile(bytes, got);
+      access_ = Access::kRead;
     } else {
       std::free(bytes);
       std::free(memory);
@@ -230,8 +246,6 @@ IniFile::~IniFile() {
   file->~ReadFile();
   std::free(file);
 }
-
-bool IniFile::found() const noexcept { return read_ != nullptr; }
 
 bool IniFile::HasSection(const char* section) const noexcept {
   return read_ != nullptr && static_cast<ReadFile*>(read_)->document.HasSection(section);
@@ -259,6 +273,14 @@ size_t IniFile::KeyNames(const char* section, char* out, size_t size) const noex
     return 0;
   }
   return static_cast<ReadFile*>(read_)->document.KeyNames(section, out, size);
+}
+
+size_t IniFile::SectionNames(char* out, size_t size) const noexcept {
+  if (read_ == nullptr) {
+    if (size >= 2) out[0] = out[1] = '\0';
+    return 0;
+  }
+  return static_cast<ReadFile*>(read_)->document.SectionNames(out, size);
 }
 
 void FullPath(const char* path, char* out, size_t size) noexcept {

@@ -148,19 +148,49 @@ size_t FormatToBuffer(char* out, size_t size, const char* format, va_list args) 
 }
 
 // The system's profile functions keep the file they last read, so asking
-// them for one value after another does not read it again each time.
-IniFile::IniFile(const char* path) noexcept : path_(path) {}
+// them for one value after another does not read it again each time. They
+// read a file they cannot open as empty: whether it can be read is asked
+// here, with the sharing that lets any other program keep it open.
+IniFile::IniFile(const char* path) noexcept : path_(path) {
+  const DWORD attributes = GetFileAttributesA(path_);
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    const DWORD error = GetLastError();
+    const bool missing = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+    access_ = missing ? Access::kMissing : Access::kUnreadable;
+    error_ = missing ? 0 : static_cast<int>(error);
+    return;
+  }
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    access_ = Access::kFolder;
+    return;
+  }
+  const HANDLE file =
+      CreateFileA(path_, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    access_ = Access::kUnreadable;
+    error_ = static_cast<int>(GetLastError());
+    return;
+  }
+  CloseHandle(file);
+  access_ = Access::kRead;
+}
 
 IniFile::~IniFile() = default;
 
-bool IniFile::found() const noexcept {
-  const DWORD attributes = GetFileAttributesA(path_);
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+namespace {
+
+// An empty list of names, as the profile functions write one.
+size_t EmptyList(char* out, size_t size) {
+  if (size >= 2) out[0] = out[1] = '\0';
+  return 0;
 }
+
+}  // namespace
 
 bool IniFile::HasSection(const char* section) const noexcept {
   char names[4096];
-  GetPrivateProfileSectionNamesA(names, sizeof names, path_);
+  if (SectionNames(names, sizeof names) == 0) return false;
   for (const char* name = names; *name != '\0'; name += std::strlen(name) + 1) {
     if (lstrcmpiA(name, section) == 0) return true;
   }
@@ -168,19 +198,26 @@ bool IniFile::HasSection(const char* section) const noexcept {
 }
 
 int32_t IniFile::Int(const char* section, const char* key, int32_t fallback) const noexcept {
+  if (!found()) return fallback;
   return static_cast<int32_t>(GetPrivateProfileIntA(section, key, fallback, path_));
 }
 
 // A missing key gives back the default, which no value can be: a line with
 // a lone control character 0x01 on it.
 bool IniFile::String(const char* section, const char* key, char* out, size_t size) const noexcept {
-  if (size == 0) return false;
+  if (size == 0 || !found()) return false;
   GetPrivateProfileStringA(section, key, "\x01", out, static_cast<DWORD>(size), path_);
   return !(out[0] == '\x01' && out[1] == '\0');
 }
 
 size_t IniFile::KeyNames(const char* section, char* out, size_t size) const noexcept {
+  if (!found()) return EmptyList(out, size);
   return GetPrivateProfileStringA(section, nullptr, "", out, static_cast<DWORD>(size), path_);
+}
+
+size_t IniFile::SectionNames(char* out, size_t size) const noexcept {
+  if (!found()) return EmptyList(out, size);
+  return GetPrivateProfileSectionNamesA(out, static_cast<DWORD>(size), path_);
 }
 
 void FullPath(const char* path, char* out, size_t size) noexcept {

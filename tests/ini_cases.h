@@ -172,13 +172,26 @@ inline std::string JoinNames(const char* names) {
   return joined;
 }
 
-// Files and whether each has a [PYXRemote] section.
-inline std::vector<std::pair<std::string, bool>> IniSectionCases() {
+// Files, whether each has a [PYXRemote] section, and the names of its
+// sections as written, joined with commas.
+struct IniSectionCase {
+  std::string text;
+  bool has;
+  const char* names;
+};
+
+inline std::vector<IniSectionCase> IniSectionCases() {
   return {
-      {"[PYXRemote]\n", true},           {"[pyxremote]\nx=1\n", true},
-      {"  [ PYXRemote ] extra\n", true}, {"[PYXRemote\nx=1\n", false},
-      {"[PYXRemote Keys]\n", false},     {"", false},
-      {"x=1\n[Other]\n", false},         {Utf16("[PYXRemote]\r\n"), true},
+      {"[PYXRemote]\n", true, "PYXRemote"},
+      {"[pyxremote]\nx=1\n", true, "pyxremote"},
+      {"  [ PYXRemote ] extra\n", true, "PYXRemote"},
+      {"[PYXRemote\nx=1\n", false, ""},
+      {"[PYXRemote Keys]\n", false, "PYXRemote Keys"},
+      {"", false, ""},
+      {"x=1\n[Other]\n", false, "Other"},
+      {Utf16("[PYXRemote]\r\n"), true, "PYXRemote"},
+      {"[A]\n[PYXRemote]\nx=1\n[a]\n[PYXRemote NoRepaet]\n[PYXRemote]\n", true,
+       "A,PYXRemote,a,PYXRemote NoRepaet,PYXRemote"},
   };
 }
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <filesystem>
 
 #include "platform/platform.h"
@@ -26,21 +27,39 @@ TEST_F(IniFile, ReadsTheKeyFromTheFile) {
   EXPECT_STREQ(platform::kIniPath, "pyx.ini");
 }
 
-TEST_F(IniFile, MissingUnreadableOrOddFilesGiveTheDefault) {
-  EXPECT_EQ(Read(), 77);
-  std::filesystem::create_directory("pyx.ini");
-  EXPECT_EQ(Read(), 77);
+// Each file that is not there to be read gives the default, says why, and
+// returns at once (a FIFO needs no writer, /dev/zero does not end).
+TEST_F(IniFile, MissingUnreadableOrOddFilesGiveTheDefaultAndSayWhy) {
+  using Access = platform::IniFile::Access;
+  std::filesystem::create_directory("folder.ini");
   ASSERT_EQ(mkfifo("fifo.ini", 0600), 0);
-  EXPECT_EQ(Read("fifo.ini"), 77);   // and returns at once: no writer needed
-  EXPECT_EQ(Read("/dev/zero"), 77);  // endless
-}
-
-TEST_F(IniFile, AFileOverTheBoundIsNotRead) {
+  std::filesystem::create_symlink("loop.ini", "loop.ini");
+  std::filesystem::create_symlink("gone", "dangling.ini");
   std::string big = "[PYXRemote]\nKeyFirstDelay=5\n";
   WriteFile("small.ini", big + std::string((1 << 20) - big.size(), '\n'));
-  EXPECT_EQ(Read("small.ini"), 5);
   WriteFile("big.ini", big + std::string(1 << 20, '\n'));
-  EXPECT_EQ(Read("big.ini"), 77);
+  const struct {
+    const char* path;
+    Access access;
+    int error;
+    int32_t read;
+  } rows[] = {
+      {"none.ini", Access::kMissing, 0, 77},
+      {"dangling.ini", Access::kMissing, 0, 77},
+      {"no/such/dir.ini", Access::kMissing, 0, 77},
+      {"folder.ini", Access::kFolder, 0, 77},
+      {"fifo.ini", Access::kUnreadable, EINVAL, 77},
+      {"/dev/zero", Access::kUnreadable, EINVAL, 77},
+      {"loop.ini", Access::kUnreadable, ELOOP, 77},
+      {"big.ini", Access::kUnreadable, EFBIG, 77},
+      {"small.ini", Access::kRead, 0, 5},
+  };
+  for (const auto& row : rows) {
+    const platform::IniFile ini(row.path);
+    EXPECT_EQ(ini.access(), row.access) << row.path;
+    EXPECT_EQ(ini.error(), row.error) << row.path;
+    EXPECT_EQ(Read(row.path), row.read) << row.path;
+  }
 }
 
 }  // namespace

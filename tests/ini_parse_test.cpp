@@ -27,8 +27,42 @@ TEST(IniDocument, ListsKeysAndReadsStringsAsWindowsDoes) {
     const bool found = document.String("PYXRemote Keys", "Key_Play", &value);
     EXPECT_EQ(found ? std::string(value) : "-", c.key_play) << c.what;
   }
-  for (const auto& [text, has] : testing::IniSectionCases()) {
-    EXPECT_EQ(IniDocument(text).HasSection("PYXRemote"), has) << text;
+  for (const auto& [text, has, names] : testing::IniSectionCases()) {
+    const IniDocument document(text);
+    EXPECT_EQ(document.HasSection("PYXRemote"), has) << text;
+    char listed[512];
+    document.SectionNames(listed, sizeof listed);
+    EXPECT_EQ(testing::JoinNames(listed), names) << text;
+  }
+}
+
+// Where the number rule stops reading, which the log quotes as ignored.
+TEST(ReadProfileNumber, SaysWhereTheNumberEndsAndWhetherItPassed32Bits) {
+  const struct {
+    const char* value;
+    int32_t read;
+    bool digits, past_32_bits;
+    const char* rest;
+  } rows[] = {
+      {"300", 300, true, false, ""},
+      {" -5ms", -5, true, false, "ms"},
+      {"1e3", 1, true, false, "e3"},
+      {"0x1F4", 500, true, false, ""},
+      {"0xg", 0, true, false, "xg"},
+      {"0X10", 0, true, false, "X10"},
+      {"fast", 0, false, false, "fast"},
+      {"-", 0, false, false, ""},
+      {"4294967295", -1, true, false, ""},
+      {"4294967296", 0, true, true, ""},
+      {"99999999999", 1215752191, true, true, ""},
+      {"0b1012", 5, true, false, "2"},
+  };
+  for (const auto& row : rows) {
+    const ProfileNumber number = ReadProfileNumber(row.value);
+    EXPECT_EQ(number.value, row.read) << row.value;
+    EXPECT_EQ(number.digits, row.digits) << row.value;
+    EXPECT_EQ(number.past_32_bits, row.past_32_bits) << row.value;
+    EXPECT_STREQ(row.value + number.end, row.rest) << row.value;
   }
 }
 

@@ -39,9 +39,13 @@ TEST_F(IniAgainstWindows, BothListTheSameKeysSectionsAndStrings) {
     const bool found = system.String("PYXRemote Keys", "Key_Play", value, sizeof value);
     EXPECT_EQ(found ? std::string(value) : "-", c.key_play) << c.what;
   }
-  for (const auto& [text, has] : testing::IniSectionCases()) {
+  for (const auto& [text, has, names] : testing::IniSectionCases()) {
     testing::WriteFile("pyx.ini", text);
-    EXPECT_EQ(platform::IniFile(".\\pyx.ini").HasSection("PYXRemote"), has) << text;
+    const platform::IniFile system(".\\pyx.ini");
+    EXPECT_EQ(system.HasSection("PYXRemote"), has) << text;
+    char listed[512];
+    system.SectionNames(listed, sizeof listed);
+    EXPECT_EQ(testing::JoinNames(listed), names) << text;
   }
   EXPECT_TRUE(platform::IniFile(".\\pyx.ini").found());
   EXPECT_FALSE(platform::IniFile(".\\none.ini").found());
