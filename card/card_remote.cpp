@@ -34,8 +34,6 @@ CardRemoteModule::CardRemoteModule(uint32_t stop_wait_ms)
   LogSettingsFindings();
 }
 
-const KeyEntry* CardRemoteModule::FindRow(int32_t code) const { return Settings().RowFor(code); }
-
 CardRemoteModule::~CardRemoteModule() = default;
 
 int32_t CardRemoteModule::Run(RunContext& context) {

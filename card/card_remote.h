@@ -19,8 +19,6 @@ class CardRemoteModule final : public RemoteModuleBase {
 
   // Polls the card until stopped; on the worker thread.
   int32_t Run(RunContext& context) override;
-  // The row for `code` with the keys that pyx.ini moves.
-  const KeyEntry* FindRow(int32_t code) const override;
 };
 
 }  // namespace pyx

@@ -17,18 +17,21 @@ class KeyTraceLog {
  public:
   KeyTraceLog(LogFunction log, uint32_t start_ms) : log_(log), start_ms_(start_ms) {}
 
-  // `before` and `next`: the loop's state around the cycle; `code` the one read.
+  // `before` and `next`: the loop's state around the cycle; `code` the one
+  // read; `keys` the map the cycle acted on.
   void Write(uint32_t now_ms, int32_t code, const PollState& before, const PollDecision& next,
-             const ModuleSettings& settings) {
+             const KeyMap& keys) {
     if (lines_ > kTraceLinesPerStart) return;
     if (lines_++ == kTraceLinesPerStart) {
       log_("KeyTrace: stopped after %u lines; it starts again at the next Start\n",
            static_cast<unsigned>(kTraceLinesPerStart));
       return;
     }
-    const KeyEntry* row = settings.RowFor(code);
-    // The remembered key was forgotten: the line names it.
-    const bool forgotten = next.state.last == kNoKey && before.last != kNoKey;
+    // A release, or the code lines moving on, is about the key remembered.
+    const bool about_before =
+        next.event == KeyEvent::kReleased || next.event == KeyEvent::kCodeChanged;
+    const int32_t subject = about_before ? before.last : code;
+    const KeyEntry* row = keys.Row(subject);
     const char* what = "";
     switch (next.event) {
       case KeyEvent::kFirstPress:
@@ -41,17 +44,19 @@ class KeyTraceLog {
         what = "held, not reported: the key does not repeat";
         break;
       case KeyEvent::kReleased:
-        what = forgotten ? "released, code lines changed from" : "released";
+        what = "released";
         break;
       case KeyEvent::kCodeChanged:
-        what = "code lines changed from";
+        what = "forgotten";
         break;
       case KeyEvent::kNone:
         return;
     }
-    log_(forgotten ? "KeyTrace: %u ms, code %d, %s: %s %d\n" : "KeyTrace: %u ms, code %d, %s: %s\n",
-         static_cast<unsigned>(now_ms - start_ms_), static_cast<int>(code),
-         row != nullptr ? row->name : "no row", what, static_cast<int>(before.last));
+    const bool moved_on = about_before && code != before.last;
+    log_(moved_on ? "KeyTrace: %u ms, code %d, %s: %s; the code lines show %d now\n"
+                  : "KeyTrace: %u ms, code %d, %s: %s\n",
+         static_cast<unsigned>(now_ms - start_ms_), static_cast<int>(subject),
+         row != nullptr ? row->name : "no row", what, static_cast<int>(code));
   }
 
  private:
@@ -80,15 +85,14 @@ void PollUntilStopped(IRegisterAccess& registers, RunContext& context,
       delay_left_ms = left > 0 ? static_cast<uint32_t>(left) : 0;
     }
     // Settings are read each cycle, so a reload applies at the next key event.
+    const KeyMap keys = settings.Keys();
     const PollDecision next = DecidePoll(state, data, delay_left_ms,
                                          {settings.FirstDelay(), settings.RepeatDelay(),
-                                          settings.PollDuringDelay(), settings.NoRepeatCodes()});
+                                          settings.PollDuringDelay(), keys.NoRepeatCodes()});
     const bool tracing = next.event != KeyEvent::kNone && settings.Trace();
     const uint32_t event_ms = tracing ? context.NowMs() : 0;
-    if (next.report) context.DispatchKey(next.state.last);
-    if (tracing) {
-      trace.Write(event_ms, KeyCode(data), state, next, settings);
-    }
+    if (next.report) context.DispatchKey(next.state.last, keys);
+    if (tracing) trace.Write(event_ms, KeyCode(data), state, next, keys);
     state = next.state;
     if (next.timed_delay_ms > 0) {
       delay = {true, context.NowMs() + next.timed_delay_ms};

@@ -1,11 +1,10 @@
 #include "card/settings_log.h"
 
-#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
-#include "card/poller.h"
+#include "card/settings_reading.h"
 #include "platform/platform.h"
 
 namespace pyx {
@@ -15,242 +14,108 @@ namespace {
 // Constant-initialised: the defaults hold from the moment the library loads.
 ModuleSettings g_settings;
 
-// The names listed in one section: enough for every key of the table many
-// times over; a file with more is read as far as this goes.
-constexpr size_t kNamesBytes = 4096;
-// One value as read; longer values are cut.
-constexpr size_t kValueBytes = 64;
+// The last reading of pyx.ini. Guarded by the log's lock, under which every
+// reload reads and publishes, so that the reading published last is the
+// file as it was read last. Zero-initialised; filled by the first reload.
+SettingsReading g_reading;
 
-// The row of CardKeyTable named `name` in any case, or -1.
-int RowNamed(const char* name) {
-  for (int row = 0; row < kCardKeyCount; ++row) {
-    if (platform::SameIniName(CardKeyTable[row].name, name)) return row;
+// Reads pyx.ini into g_reading, starting from the settings in force, and
+// publishes what it sets. With the log's lock held.
+void Reload() {
+  SettingsReading& reading = g_reading;
+  reading.first_delay = g_settings.FirstDelay();
+  reading.repeat_delay = g_settings.RepeatDelay();
+  reading.poll_during_delay = g_settings.KeyPollDuringDelay.load(std::memory_order_relaxed);
+  reading.trace = g_settings.KeyTrace.load(std::memory_order_relaxed);
+  reading.keys = g_settings.Keys();
+  const platform::IniFile ini(platform::kIniPath);
+  ReadSettings(ini, reading);
+  if (!ini.found()) return;
+  g_settings.KeyFirstDelay.store(reading.first_delay, std::memory_order_relaxed);
+  g_settings.KeyRepeatDelay.store(reading.repeat_delay, std::memory_order_relaxed);
+  g_settings.KeyPollDuringDelay.store(reading.poll_during_delay, std::memory_order_relaxed);
+  g_settings.KeyTrace.store(reading.trace, std::memory_order_relaxed);
+  g_settings.SetKeys(reading.keys);
+}
+
+bool AtDefaults(const SettingsReading& reading) {
+  for (int i = 0; i < KeyMap::kWords; ++i) {
+    if (reading.keys.Word(i) != kCardKeyMap.Word(i)) return false;
   }
-  return -1;
+  return reading.first_delay == kDefaultFirstDelay && reading.repeat_delay == kDefaultRepeatDelay &&
+         reading.poll_during_delay == 0 && reading.trace == 0;
 }
-
-// The first digit comes before any other character but white space and a
-// sign: the value is a number, as the INI reader takes it, not a word that
-// it reads as 0.
-bool IsNumber(const char* value) {
-  while (*value != '\0' && static_cast<unsigned char>(*value) <= 0x20) ++value;
-  if (*value == '+' || *value == '-') ++value;
-  return *value >= '0' && *value <= '9';
-}
-
-// The code a [PYXRemote Keys] value gives, or -1 when it is not one.
-int32_t CodeOf(const platform::IniFile& ini, const char* name) {
-  char value[kValueBytes];
-  if (!ini.String(kKeysSection, name, value, sizeof value) || !IsNumber(value)) return -1;
-  const int32_t code = ini.Int(kKeysSection, name, -1);
-  return code >= 0 && code <= static_cast<int32_t>(kCodeMask) ? code : -1;
-}
-
-// Calls visit(name) for each name listed in `section`.
-template <typename Visit>
-void ForEachName(const platform::IniFile& ini, const char* section, Visit visit) {
-  char names[kNamesBytes];
-  ini.KeyNames(section, names, sizeof names);
-  for (const char* name = names; *name != '\0'; name += std::strlen(name) + 1) visit(name);
-}
-
-// A negative delay would reach the platform's sleep as weeks or forever.
-void LoadOne(const platform::IniFile& ini, std::atomic<int32_t>& setting, const char* key,
-             bool negative_allowed = false) {
-  const int32_t current = setting.load(std::memory_order_relaxed);
-  const int32_t value = ini.Int(kIniSection, key, current);
-  if (value >= 0 || negative_allowed) setting.store(value, std::memory_order_relaxed);
-}
-
-bool AtDefaults(const ModuleSettings& settings) {
-  const ModuleSettings defaults;
-  if (settings.no_repeat_rows.load(std::memory_order_relaxed) != 0) return false;
-  for (const auto& moved : settings.moved_code) {
-    if (moved.load(std::memory_order_relaxed) != 0) return false;
-  }
-  return settings.FirstDelay() == defaults.FirstDelay() &&
-         settings.RepeatDelay() == defaults.RepeatDelay() &&
-         settings.PollDuringDelay() == defaults.PollDuringDelay() &&
-         settings.Trace() == defaults.Trace();
-}
-
-// Appends printf-style text to a line being built in `line`, cut to its size.
-class LineBuilder {
- public:
-  void Add(const char* format, ...)
-#if defined(__GNUC__)
-      __attribute__((format(printf, 2, 3)))
-#endif
-  {
-    va_list args;
-    va_start(args, format);
-    used_ += platform::FormatToBuffer(text_ + used_, sizeof text_ - used_, format, args);
-    va_end(args);
-  }
-  const char* text() const { return text_; }
-  bool empty() const { return used_ == 0; }
-
- private:
-  char text_[1536] = {};
-  size_t used_ = 0;
-};
 
 }  // namespace
 
-const KeyEntry* ModuleSettings::RowFor(int32_t code) const {
-  for (int row = 0; row < kCardKeyCount; ++row) {
-    if (moved_code[row].load(std::memory_order_relaxed) == code + 1) return &CardKeyTable[row];
-  }
-  for (int row = 0; row < kCardKeyCount; ++row) {
-    if (CardKeyTable[row].code == code && moved_code[row].load(std::memory_order_relaxed) == 0) {
-      return &CardKeyTable[row];
+// A sequence lock: the writer makes the version odd, writes, and makes it
+// even again; a reader keeps what it read only when the version was the same
+// even number before and after.
+KeyMap ModuleSettings::Keys() const {
+  uint64_t words[KeyMap::kWords];
+  for (uint32_t tries = 1;; ++tries) {
+    const uint32_t before = keys_version_.load(std::memory_order_acquire);
+    for (int i = 0; i < KeyMap::kWords; ++i) {
+      words[i] = keys_words_[i].load(std::memory_order_relaxed);
     }
+    std::atomic_thread_fence(std::memory_order_acquire);
+    if ((before & 1) == 0 && keys_version_.load(std::memory_order_relaxed) == before) break;
+    // A writer that was preempted halfway: let it finish.
+    if (tries % 64 == 0) platform::SleepMilliseconds(1);
   }
-  return nullptr;
+  return KeyMap::FromWords(CardKeyTable, words);
+}
+
+void ModuleSettings::SetKeys(const KeyMap& keys) {
+  const uint32_t version = keys_version_.load(std::memory_order_relaxed);
+  keys_version_.store(version + 1, std::memory_order_relaxed);
+  std::atomic_thread_fence(std::memory_order_release);
+  for (int i = 0; i < KeyMap::kWords; ++i) {
+    keys_words_[i].store(keys.Word(i), std::memory_order_relaxed);
+  }
+  keys_version_.store(version + 2, std::memory_order_release);
 }
 
 ModuleSettings& Settings() { return g_settings; }
 
-void LoadSettings(ModuleSettings& settings) {
-  const platform::IniFile ini(platform::kIniPath);
-  if (!ini.found()) return;
-  LoadOne(ini, settings.KeyFirstDelay, "KeyFirstDelay");
-  LoadOne(ini, settings.KeyRepeatDelay, "KeyRepeatDelay");
-  LoadOne(ini, settings.KeyPollDuringDelay, "KeyPollDuringDelay", /*negative_allowed=*/true);
-  LoadOne(ini, settings.KeyTrace, "KeyTrace", /*negative_allowed=*/true);
-
-  uint8_t moved[kCardKeyCount] = {};
-  ForEachName(ini, kKeysSection, [&](const char* name) {
-    const int row = RowNamed(name);
-    const int32_t code = row < 0 ? -1 : CodeOf(ini, name);
-    if (code >= 0 && moved[row] == 0) moved[row] = static_cast<uint8_t>(code + 1);
-  });
-  for (int row = 0; row < kCardKeyCount; ++row) {
-    settings.moved_code[row].store(moved[row], std::memory_order_relaxed);
-  }
-  uint64_t no_repeat_rows = 0;
-  ForEachName(ini, kNoRepeatSection, [&](const char* name) {
-    const int row = RowNamed(name);
-    if (row >= 0 && ini.Int(kNoRepeatSection, name, 0) != 0) no_repeat_rows |= uint64_t{1} << row;
-  });
-  settings.no_repeat_rows.store(no_repeat_rows, std::memory_order_relaxed);
-  uint64_t no_repeat_codes = 0;
-  for (int32_t code = 0; code <= static_cast<int32_t>(kCodeMask); ++code) {
-    const KeyEntry* row = settings.RowFor(code);
-    if (row != nullptr && (no_repeat_rows >> (row - CardKeyTable) & 1) != 0) {
-      no_repeat_codes |= uint64_t{1} << code;
-    }
-  }
-  settings.no_repeat_codes.store(no_repeat_codes, std::memory_order_relaxed);
+void LoadSettings() {
+  platform::LogWriteLock lock;
+  Reload();
 }
 
 void LogMessage(const char* format, ...) {
-  {
-    platform::LogWriteLock lock;
-    FILE* log = std::fopen(kLogFileName, "a+t");
-    if (log == nullptr) return;
-    va_list args;
-    va_start(args, format);
-    platform::FormatToFile(log, format, args);
-    va_end(args);
-    std::fclose(log);
-  }
-  LoadSettings(Settings());
+  platform::LogWriteLock lock;
+  FILE* log = std::fopen(kLogFileName, "a+t");
+  if (log == nullptr) return;
+  va_list args;
+  va_start(args, format);
+  platform::FormatToFile(log, format, args);
+  va_end(args);
+  std::fclose(log);
+  Reload();
 }
 
 void LogBanner() {
   char path[512];
   platform::FullPath(platform::kIniPath, path, sizeof path);
-  const platform::IniFile ini(platform::kIniPath);
-  const char* found = " [PYXRemote]";
-  if (!ini.found()) {
-    found = AtDefaults(Settings()) ? ": not found, defaults in force"
-                                   : ": not found, the settings read before kept";
-  } else if (!ini.HasSection(kIniSection)) {
-    found = ": no [PYXRemote] section";
+  char banner[kReadingLineBytes + sizeof path];
+  {
+    platform::LogWriteLock lock;
+    FormatBanner(g_reading, path, AtDefaults(g_reading), banner, sizeof banner);
   }
-  LogMessage("> PYXRemote %s (%d-bit), settings from %s%s\n", PYX_VERSION,
-             static_cast<int>(sizeof(void*) * 8), path, found);
+  LogMessage("> %s\n", banner);
 }
 
 void LogSettingsFindings() {
-  const platform::IniFile ini(platform::kIniPath);
-  if (!ini.found()) return;
-  const ModuleSettings& settings = Settings();
-
-  // What is in force beyond the two delays.
-  if (settings.PollDuringDelay()) {
-    LogMessage("> KeyPollDuringDelay=%d: the remote is read during key delays too\n",
-               static_cast<int>(settings.KeyPollDuringDelay.load(std::memory_order_relaxed)));
+  // Taken whole, before the first line's own reload can change them.
+  char lines[kMaxReadingLines][kReadingLineBytes];
+  int count;
+  {
+    platform::LogWriteLock lock;
+    count = g_reading.line_count;
+    std::memcpy(lines, g_reading.lines, sizeof lines);
   }
-  if (settings.Trace()) {
-    LogMessage("> KeyTrace=%d: each key event is logged, at most %d lines a Start\n",
-               static_cast<int>(settings.KeyTrace.load(std::memory_order_relaxed)),
-               static_cast<int>(kTraceLinesPerStart));
-  }
-  LineBuilder moved, once;
-  for (int row = 0; row < kCardKeyCount; ++row) {
-    const int code = settings.moved_code[row].load(std::memory_order_relaxed) - 1;
-    if (code >= 0) moved.Add("%s%s=%d", moved.empty() ? "" : ", ", CardKeyTable[row].name, code);
-    if ((settings.no_repeat_rows.load(std::memory_order_relaxed) >> row & 1) != 0) {
-      once.Add("%s%s", once.empty() ? "" : ", ", CardKeyTable[row].name);
-    }
-  }
-  if (!moved.empty()) LogMessage("> Keys moved: %s\n", moved.text());
-  if (!once.empty()) LogMessage("> Keys that do not repeat: %s\n", once.text());
-
-  // What was ignored, or read other than written.
-  char value[kValueBytes];
-  const struct {
-    const char* key;
-    bool delay;
-  } kNumbers[] = {{"KeyFirstDelay", true},
-                  {"KeyRepeatDelay", true},
-                  {"KeyPollDuringDelay", false},
-                  {"KeyTrace", false}};
-  for (const auto& [key, delay] : kNumbers) {
-    if (!ini.String(kIniSection, key, value, sizeof value) || value[0] == '\0') continue;
-    if (!IsNumber(value)) {
-      LogMessage("> %s=%s is not a number: read as 0\n", key, value);
-    } else if (delay && ini.Int(kIniSection, key, 0) < 0) {
-      LogMessage("> %s=%s is negative: ignored\n", key, value);
-    }
-  }
-  bool seen[kCardKeyCount] = {};
-  ForEachName(ini, kKeysSection, [&](const char* name) {
-    if (!ini.String(kKeysSection, name, value, sizeof value)) value[0] = '\0';
-    const int row = RowNamed(name);
-    if (row < 0) {
-      LogMessage("> [%s] %s=%s: no key of that name, ignored\n", kKeysSection, name, value);
-    } else if (seen[row]) {
-      LogMessage("> [%s] %s: named again, only its first line counts\n", kKeysSection, name);
-    } else if (CodeOf(ini, name) < 0) {
-      LogMessage("> [%s] %s=%s: not a code from 0 to 63, ignored\n", kKeysSection, name, value);
-    }
-    if (row >= 0) seen[row] = true;
-  });
-  ForEachName(ini, kNoRepeatSection, [&](const char* name) {
-    if (!ini.String(kNoRepeatSection, name, value, sizeof value)) value[0] = '\0';
-    if (RowNamed(name) < 0) {
-      LogMessage("> [%s] %s=%s: no key of that name, ignored\n", kNoRepeatSection, name, value);
-    } else if (value[0] != '\0' && !IsNumber(value)) {
-      LogMessage("> [%s] %s=%s is not a number: read as 0, the key repeats\n", kNoRepeatSection,
-                 name, value);
-    }
-  });
-
-  // A delay shorter than a poll: the sleep after a report ends before the
-  // next read would have come anyway.
-  if (settings.RepeatDelay() < static_cast<int32_t>(kIdlePollMs)) {
-    LogMessage(
-        "> KeyRepeatDelay=%d is below the %d ms poll: a held key is reported on every read\n",
-        static_cast<int>(settings.RepeatDelay()), static_cast<int>(kIdlePollMs));
-  } else if (settings.FirstDelay() < static_cast<int32_t>(kIdlePollMs)) {
-    LogMessage(
-        "> KeyFirstDelay=%d is below the %d ms poll: a held key is reported again on the next "
-        "read\n",
-        static_cast<int>(settings.FirstDelay()), static_cast<int>(kIdlePollMs));
-  }
+  for (int i = 0; i < count; ++i) LogMessage("> %s\n", lines[i]);
 }
 
 }  // namespace pyx

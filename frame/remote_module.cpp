@@ -10,13 +10,6 @@ namespace pyx {
 #define E_POINTER ((HRESULT)0x80004003L)
 #endif
 
-const KeyEntry* FindKey(const KeyEntry* table, int32_t count, int32_t code) {
-  for (int32_t i = 0; i < count; ++i) {
-    if (table[i].code == code) return &table[i];
-  }
-  return nullptr;
-}
-
 // Everything one Start creates. The host's calls create it, detach it from
 // the module (Stop) and free it; the worker thread uses it from its start
 // until it marks itself ended, and never frees it.
@@ -75,13 +68,8 @@ class Session final : public RunContext, public NothrowAllocated {
     return result;
   }
   bool StopRequested() override { return platform::IsSignalled(stop_); }
-  void DispatchKey(int32_t code) override {
-    if (sink_ == nullptr) return;
-    const KeyEntry* entry = module_.FindRow(code);
-    if (entry == nullptr || !Commit(kSinkCall)) return;
-    sink_->OnKey(entry->name, entry->command);
-    Return(kSinkCall, sink_);
-  }
+  void DispatchKey(int32_t code) override { Report(FindKey(module_.table_, module_.count_, code)); }
+  void DispatchKey(int32_t code, const KeyMap& keys) override { Report(keys.Row(code)); }
   void Sleep(uint32_t ms) override { platform::SleepMilliseconds(ms); }
   uint32_t NowMs() override { return platform::MonotonicMilliseconds(); }
 
@@ -96,6 +84,12 @@ class Session final : public RunContext, public NothrowAllocated {
     module.Run(*session);
     session->ended_.store(true, std::memory_order_release);
     module.DropHold();
+  }
+
+  void Report(const KeyEntry* row) {
+    if (sink_ == nullptr || row == nullptr || !Commit(kSinkCall)) return;
+    sink_->OnKey(row->name, row->command);
+    Return(kSinkCall, sink_);
   }
 
   bool Commit(Call call) {
@@ -197,10 +191,6 @@ HRESULT PYX_CALL RemoteModuleBase::Stop() {
 }
 
 void PYX_CALL RemoteModuleBase::Reserved() {}
-
-const KeyEntry* RemoteModuleBase::FindRow(int32_t code) const {
-  return FindKey(table_, count_, code);
-}
 
 void RemoteModuleBase::FreeEndedSessions() {
   for (Session** link = &retired_; *link != nullptr;) {

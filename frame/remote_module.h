@@ -76,7 +76,83 @@ struct KeyEntry {
 };
 
 // The first row of table[0..count) with `code`, or null.
-const KeyEntry* FindKey(const KeyEntry* table, int32_t count, int32_t code);
+constexpr const KeyEntry* FindKey(const KeyEntry* table, int32_t count, int32_t code) {
+  for (int32_t i = 0; i < count; ++i) {
+    if (table[i].code == code) return &table[i];
+  }
+  return nullptr;
+}
+
+// For each code the card can yield (0 to 63): the row of a key table that it
+// reports, or none, and whether a held key with that code is reported again.
+// A value: copied whole, it is never half of one map and half of another.
+// Rows past the 255th of a table cannot be named.
+class KeyMap {
+ public:
+  static constexpr int32_t kCodes = 64;
+  // The map in 64-bit words: eight of rows, one of codes that do not repeat.
+  static constexpr int kWords = kCodes / 8 + 1;
+
+  // Reports nothing.
+  constexpr KeyMap() = default;
+  // A map of rows of `table` that reports nothing yet.
+  constexpr explicit KeyMap(const KeyEntry* table) : table_(table) {}
+  // The table as it stands, given the code of each of its `count` rows:
+  // each code reports its first row, and repeats.
+  static constexpr KeyMap FirstRows(const KeyEntry* table, const int32_t* codes, int32_t count) {
+    KeyMap map(table);
+    for (int32_t row = count - 1; row >= 0; --row) map.Set(codes[row], row, true);
+    return map;
+  }
+
+  // The row `code` reports, or null; null for a code outside 0 to 63.
+  constexpr const KeyEntry* Row(int32_t code) const {
+    return RowIndex(code) < 0 ? nullptr : &table_[RowIndex(code)];
+  }
+  // The index in the table of that row, or -1.
+  constexpr int32_t RowIndex(int32_t code) const {
+    return InRange(code) ? int32_t{rows_[code]} - 1 : -1;
+  }
+  constexpr bool Repeats(int32_t code) const {
+    return !InRange(code) || (no_repeat_ >> code & 1) == 0;
+  }
+  // Bit c set: code c does not repeat.
+  constexpr uint64_t NoRepeatCodes() const { return no_repeat_; }
+  constexpr const KeyEntry* table() const { return table_; }
+
+  // `code` reports table row `row` (-1: none), and repeats or not. Codes
+  // outside 0 to 63 are left alone.
+  constexpr void Set(int32_t code, int32_t row, bool repeats) {
+    if (!InRange(code)) return;
+    rows_[code] = row >= 0 && row < 255 ? static_cast<uint8_t>(row + 1) : 0;
+    const uint64_t bit = uint64_t{1} << code;
+    no_repeat_ = repeats ? no_repeat_ & ~bit : no_repeat_ | bit;
+  }
+
+  constexpr uint64_t Word(int i) const {
+    if (i == kWords - 1) return no_repeat_;
+    uint64_t word = 0;
+    for (int b = 0; b < 8; ++b) word |= uint64_t{rows_[i * 8 + b]} << (8 * b);
+    return word;
+  }
+  // The map of `table` whose words are `words`.
+  static constexpr KeyMap FromWords(const KeyEntry* table, const uint64_t (&words)[kWords]) {
+    KeyMap map;
+    map.table_ = table;
+    for (int32_t code = 0; code < kCodes; ++code) {
+      map.rows_[code] = static_cast<uint8_t>(words[code / 8] >> (8 * (code % 8)));
+    }
+    map.no_repeat_ = words[kWords - 1];
+    return map;
+  }
+
+ private:
+  static constexpr bool InRange(int32_t code) { return code >= 0 && code < kCodes; }
+
+  const KeyEntry* table_ = nullptr;
+  uint8_t rows_[kCodes] = {};  // row + 1; 0 for none
+  uint64_t no_repeat_ = 0;
+};
 
 // How long Stop waits for the worker thread to end, in milliseconds.
 inline constexpr uint32_t kStopWaitMs = 5000;
@@ -91,9 +167,11 @@ class RunContext {
   virtual HRESULT QueryDevice(REFIID iid, void** object) = 0;
   // True once Stop has told the worker to end.
   virtual bool StopRequested() = 0;
-  // Reports the first row of the key table with `code` to the sink, if there
-  // is a sink and such a row, and Stop has not taken the sink back.
+  // Reports the first row of the module's key table with `code` to the sink,
+  // if there is a sink and such a row, and Stop has not taken the sink back.
   virtual void DispatchKey(int32_t code) = 0;
+  // The same for the row that `keys` gives `code`.
+  virtual void DispatchKey(int32_t code, const KeyMap& keys) = 0;
   // Suspends the worker thread for `ms` milliseconds.
   virtual void Sleep(uint32_t ms) = 0;
   // A clock in milliseconds that only goes forward, wrapping at 2^32.
@@ -123,10 +201,6 @@ class RemoteModuleBase : public IRemoteModule, public NothrowAllocated {
 
   // The worker thread's body; its result is discarded.
   virtual int32_t Run(RunContext& context) = 0;
-
-  // The row that DispatchKey reports for `code`, or null: by default the
-  // first row of the key table with that code. On the worker thread.
-  virtual const KeyEntry* FindRow(int32_t code) const;
 
  private:
   friend class Session;

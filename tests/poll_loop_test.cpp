@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "card/key_table.h"
 #include "card/poller.h"
 
 namespace pyx {
@@ -85,8 +86,10 @@ class SimulatedContext final : public RunContext {
     return E_NOINTERFACE;
   }
   bool StopRequested() override { return now >= end_ms_ || cycles++ >= max_cycles_; }
-  void DispatchKey(int32_t code) override {
+  void DispatchKey(int32_t code) override { DispatchKey(code, KeyMap()); }
+  void DispatchKey(int32_t code, const KeyMap& keys) override {
     reports.push_back({now, code});
+    names.emplace_back(keys.Row(code) != nullptr ? keys.Row(code)->name : "");
     if (on_report) on_report();
   }
   void Sleep(uint32_t ms) override {
@@ -98,6 +101,7 @@ class SimulatedContext final : public RunContext {
   uint64_t now = 0;
   int cycles = 0;
   std::vector<Seen> reports;
+  std::vector<std::string> names;  // of the row each report names; "" for none
   std::vector<uint32_t> sleeps;
   std::function<void()> on_report;
 
@@ -268,22 +272,34 @@ TEST(PollLoop, PollingDuringDelaysSeesEveryPressAndKeepsAHeldKeysTiming) {
 }
 
 // A no-repeat key is reported once per press, however long it is held;
-// KeyTrace writes one line per key event, never one per poll.
+// KeyTrace writes one line per key event, never one per poll, under the
+// key the event is about; the report and the trace name the row of the
+// cycle's one keymap.
 TEST(PollLoop, TracesEachKeyEventAndWithholdsTheRepeatsOfANoRepeatKey) {
   // Power (30) does not repeat: held 3 s, let go, pressed again and held;
-  // then code 4, which has no row, held through a repeat.
+  // then code 4, moved to Key_Play, held through a repeat, let go, and the
+  // code lines move on; Power again, let go as the code lines change.
   SimRun run({{3000, KeyDown(30)},
               {3100, NoKey(30)},
               {3800, KeyDown(30)},
               {4000, NoKey(30)},
               {5200, KeyDown(4)},
-              {6000, NoKey(0)}},
-             6000);
+              {5600, NoKey(4)},
+              {5700, NoKey(0)},
+              {5800, KeyDown(30)},
+              {7000, NoKey(0)}},
+             7000);
   run.settings.KeyTrace = 1;
-  run.settings.no_repeat_codes = uint64_t{1} << 30;
+  KeyMap keys = kCardKeyMap;
+  keys.Set(30, keys.RowIndex(30), /*repeats=*/false);
+  keys.Set(4, CardRowNamed("Key_Play"), /*repeats=*/true);
+  run.settings.SetKeys(keys);
   run.Go();
-  const std::vector<Seen> reported = {{0, 30}, {3100, 30}, {4000, 4}, {5000, 4}};
+  const std::vector<Seen> reported = {{0, 30}, {3100, 30}, {4000, 4}, {5000, 4}, {5700, 30}};
   EXPECT_EQ(run.context.reports, reported);
+  const std::vector<std::string> names = {"Key_Power", "Key_Power", "Key_Play", "Key_Play",
+                                          "Key_Power"};
+  EXPECT_EQ(run.context.names, names);
   const std::vector<std::string> trace = {
       "KeyTrace: 0 ms, code 30, Key_Power: first press, reported",
       "KeyTrace: 1000 ms, code 30, Key_Power: held, not reported: the key does not repeat",
@@ -291,9 +307,12 @@ TEST(PollLoop, TracesEachKeyEventAndWithholdsTheRepeatsOfANoRepeatKey) {
       "KeyTrace: 3100 ms, code 30, Key_Power: repeat, reported",
       "KeyTrace: 3600 ms, code 30, Key_Power: held, not reported: the key does not repeat",
       "KeyTrace: 3800 ms, code 30, Key_Power: released",
-      "KeyTrace: 4000 ms, code 4, no row: first press, nothing to report",
-      "KeyTrace: 5000 ms, code 4, no row: repeat, nothing to report",
-      "KeyTrace: 5500 ms, code 0, Key_Record: released, code lines changed from 4",
+      "KeyTrace: 4000 ms, code 4, Key_Play: first press, reported",
+      "KeyTrace: 5000 ms, code 4, Key_Play: repeat, reported",
+      "KeyTrace: 5500 ms, code 4, Key_Play: released",
+      "KeyTrace: 5600 ms, code 4, Key_Play: forgotten; the code lines show 0 now",
+      "KeyTrace: 5700 ms, code 30, Key_Power: first press, reported",
+      "KeyTrace: 6700 ms, code 30, Key_Power: released; the code lines show 0 now",
   };
   EXPECT_EQ(g_logged, trace);
 }

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <thread>
@@ -11,6 +12,10 @@
 
 #include "card/card_remote.h"
 #include "tests/temp_dir.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 namespace pyx {
 namespace {
@@ -43,28 +48,70 @@ TEST_F(LogAndSettings, MessagesAreAppendedExactlyAsFormatted) {
   EXPECT_EQ(Log(), Lines({"earlier run", "one 1", "two=-2, x"}) + "no line end");
 }
 
-// Line 2 names pyx.ini by its full path and says what was found there.
+// A pyx.ini that is there but cannot be read, while this lives: on Windows
+// one that another program holds open, on POSIX a link to itself (root
+// reads any file, whatever its permissions).
+class UnreadablePyxIni {
+ public:
+#ifdef _WIN32
+  static constexpr int kError = ERROR_SHARING_VIOLATION;
+  UnreadablePyxIni() {
+    WriteFile("pyx.ini", "[PYXRemote]\nKeyRepeatDelay=7\n");
+    held_ = CreateFileA("pyx.ini", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  }
+  ~UnreadablePyxIni() { CloseHandle(held_); }
+
+ private:
+  HANDLE held_;
+#else
+  static constexpr int kError = ELOOP;
+  UnreadablePyxIni() { std::filesystem::create_symlink("pyx.ini", "pyx.ini"); }
+#endif
+};
+
+// Line 2 names pyx.ini by its full path and says what was found there:
+// nothing, a folder, a file that cannot be read, or one without our section.
 TEST_F(LogAndSettings, TheBannerSaysWherePyxIniIsAndWhatItHolds) {
   char path[512];
   platform::FullPath(platform::kIniPath, path, sizeof path);
   const std::string head = "> PYXRemote " PYX_VERSION " (" + std::to_string(sizeof(void*) * 8) +
                            "-bit), settings from " + path;
-  const std::pair<const char*, std::string> rows[] = {
-      {nullptr, ": not found, defaults in force"},
-      {"[Other]\nKeyFirstDelay=5\n", ": no [PYXRemote] section"},
-      {"[PYXRemote]\nKeyRepeatDelay=250\n", " [PYXRemote]"},
+  const std::string unreadable =
+      ": cannot be read (error " + std::to_string(UnreadablePyxIni::kError) + "), ";
+  enum Kind { kNone, kFile, kFolder, kUnreadable };
+  const struct {
+    Kind kind;
+    const char* ini;
+    std::string tail;
+    int32_t repeat_delay;  // in force after
+  } rows[] = {
+      {kNone, nullptr, ": not found, defaults in force", 500},
+      {kFolder, nullptr, ": a folder, not a file; defaults in force", 500},
+      {kUnreadable, nullptr, unreadable + "defaults in force", 500},
+      {kFile, "[Other]\nKeyRepeatDelay=5\n", ": no [PYXRemote] section", 500},
+      {kFile, "[PYXRemote]\nKeyRepeatDelay=250\n", " [PYXRemote]", 250},
+      {kNone, nullptr, ": not found, the settings read before kept", 250},
+      {kFolder, nullptr, ": a folder, not a file; the settings read before kept", 250},
+      {kUnreadable, nullptr, unreadable + "the settings read before kept", 250},
   };
-  for (const auto& [ini, tail] : rows) {
+  for (const auto& [kind, ini, tail, repeat_delay] : rows) {
     std::filesystem::remove("PYXRemote.log");
-    if (ini != nullptr) WriteFile("pyx.ini", ini);
-    const std::string log = Construct();
+    std::filesystem::remove_all("pyx.ini");
+    if (kind == kFile) WriteFile("pyx.ini", ini);
+    if (kind == kFolder) std::filesystem::create_directory("pyx.ini");
+    std::string log;
+    if (kind == kUnreadable) {
+      UnreadablePyxIni held;
+      log = Construct();
+    } else {
+      log = Construct();
+    }
     EXPECT_EQ(log.substr(0, log.find(kEol, log.find(kEol) + 1) + std::strlen(kEol)),
               Lines({"> Initializing Tarvikon remote module.", head + tail}))
         << tail;
+    EXPECT_EQ(Settings().RepeatDelay(), repeat_delay) << tail;
   }
-  std::filesystem::remove("pyx.ini");
-  EXPECT_NE(Construct().find(head + ": not found, the settings read before kept"),
-            std::string::npos);
+  std::filesystem::remove_all("pyx.ini");
   EXPECT_TRUE(std::string(path).size() > std::strlen(platform::kIniPath));
 }
 
@@ -86,45 +133,138 @@ TEST_F(LogAndSettings, ConstructionWritesThreeLinesWhenPyxIniSetsOnlyTheDelays) 
   }
 }
 
-// After line 3: each option in force, each value ignored or read other than
-// written, and a delay below one poll; in that order.
-TEST_F(LogAndSettings, ConstructionNamesWhatPyxIniSetsAndWhatItIgnored) {
-  WriteFile("pyx.ini",
-            "[PYXRemote]\nKeyFirstDelay=fast\nKeyRepeatDelay=-5\nKeyPollDuringDelay=yes\n"
-            "KeyTrace=1\n"
-            "[PYXRemote Keys]\nKey_AutoScan=14\nKey_Play=37\nKey_Nothing=3\nKey_Red=64\n"
-            "Key_Cyan=blue\nKey_Play=38\n"
-            "[PYXRemote NoRepeat]\nKey_Power=1\nKey_Mute=0\nKey_Bogus=1\nKey_Stop=yes\n");
-  const std::string log = Construct();
-  const std::string after = log.substr(log.find("> KeyFirstDelay=0, KeyRepeatDelay=500"));
-  EXPECT_EQ(
-      after,
-      Lines({"> KeyFirstDelay=0, KeyRepeatDelay=500",
-             "> KeyTrace=1: each key event is logged, at most 10000 lines a Start",
-             "> Keys moved: Key_AutoScan=14, Key_Play=37", "> Keys that do not repeat: Key_Power",
-             "> KeyFirstDelay=fast is not a number: read as 0",
-             "> KeyRepeatDelay=-5 is negative: ignored",
-             "> KeyPollDuringDelay=yes is not a number: read as 0",
-             "> [PYXRemote Keys] Key_Nothing=3: no key of that name, ignored",
-             "> [PYXRemote Keys] Key_Red=64: not a code from 0 to 63, ignored",
-             "> [PYXRemote Keys] Key_Cyan=blue: not a code from 0 to 63, ignored",
-             "> [PYXRemote Keys] Key_Play: named again, only its first line counts",
-             "> [PYXRemote NoRepeat] Key_Bogus=1: no key of that name, ignored",
-             "> [PYXRemote NoRepeat] Key_Stop=yes is not a number: read as 0, the key repeats",
-             "> KeyFirstDelay=0 is below the 20 ms poll: a held key is reported again on the next "
-             "read"}));
-  WriteFile("pyx.ini", "[PYXRemote]\nKeyRepeatDelay=0\nKeyPollDuringDelay=2\nKeyTrace=0\n");
-  std::filesystem::remove("PYXRemote.log");
-  EXPECT_EQ(
-      Construct().substr(log.find("> KeyFirstDelay=")),
-      Lines({"> KeyFirstDelay=0, KeyRepeatDelay=0",
-             "> KeyPollDuringDelay=2: the remote is read during key delays too",
-             "> KeyRepeatDelay=0 is below the 20 ms poll: a held key is reported on every read"}));
+// The lines after the third, each without its line end.
+std::vector<std::string> AfterLineThree(const std::string& log) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  for (size_t end; (end = log.find(kEol, start)) != std::string::npos;
+       start = end + std::strlen(kEol)) {
+    lines.push_back(log.substr(start, end - start));
+  }
+  lines.erase(lines.begin(), lines.begin() + std::min<size_t>(3, lines.size()));
+  return lines;
 }
 
-// Which row each code reports, and which codes do not repeat, for the keys
-// that [PYXRemote Keys] and [PYXRemote NoRepeat] move and hold back.
-TEST_F(LogAndSettings, MovedKeysComeBeforeTheTablesOwnRows) {
+// After line 3: the options in force, then each line of pyx.ini that does
+// not take effect as written, then what the delays in force do. A clean
+// file, in any case and beside the application's own sections, adds only
+// the options it sets.
+TEST_F(LogAndSettings, ConstructionSaysWhatPyxIniSetsAndEachLineThatDoesNotTakeEffect) {
+  struct Row {
+    const char* what;
+    const char* ini;
+    std::vector<std::string> lines;
+  };
+  const std::string long_delay =
+      " ms, 5000 or more: a held key is not read again for that long, and switching the remote "
+      "off gives up waiting after 5000 ms, before \"Bye!\"; KeyPollDuringDelay=1 keeps the "
+      "remote answering";
+  const Row rows[] = {
+      {"clean, in any case, beside other sections",
+       "[TV]\nChannel=5\n[pyxremote]\nkeyfirstdelay=300\nKEYREPEATDELAY=100\n"
+       "keypollduringdelay=0\n[PYXREMOTE KEYS]\nkey_play=37\n[pyxremote norepeat]\n"
+       "key_power=1\nKey_Mute=0\n[Other]\nKeyFirstDelay=x\n[PYX]\nKeyTrace=5\n",
+       {"> Keys moved: Key_Play=37", "> Keys that do not repeat: Key_Power"}},
+      {"a misspelt setting",
+       "[PYXRemote]\nKeyRepeatDeley=100\n",
+       {"> [PYXRemote] KeyRepeatDeley=100: no such setting (KeyRepeatDelay?), ignored"}},
+      {"a misspelt section",
+       "[PYXRemote NoRepaet]\nKey_Power=1\n",
+       {"> [PYXRemote NoRepaet]: no such section (PYXRemote NoRepeat?), ignored"}},
+      {"a key among the settings",
+       "[PYXRemote]\nKey_Power=1\n",
+       {"> [PYXRemote] Key_Power=1: no such setting (a key: its code goes in [PYXRemote Keys]), "
+        "ignored"}},
+      {"text after a number",
+       "[PYXRemote]\nKeyFirstDelay=300ms\n",
+       {"> [PYXRemote] KeyFirstDelay=300ms: read as 300, \"ms\" ignored"}},
+      {"another notation",
+       "[pyxremote]\nKeyFirstDelay=1e3\n",
+       {"> [pyxremote] KeyFirstDelay=1e3: read as 1: only plain whole numbers are read, \"e3\" "
+        "ignored",
+        "> [PYXRemote] KeyFirstDelay is 1 ms, below the 20 ms poll: each press is reported "
+        "twice"}},
+      {"past 32 bits",
+       "[PYXRemote]\nKeyFirstDelay=99999999999\n",
+       {"> [PYXRemote] KeyFirstDelay=99999999999: past 32 bits, read as 1215752191",
+        "> [PYXRemote] KeyFirstDelay is 1215752191" + long_delay}},
+      {"read as negative",
+       "[PYXRemote]\nKeyRepeatDelay=4294967295\n",
+       {"> [PYXRemote] KeyRepeatDelay=4294967295: read as -1, negative: ignored; KeyRepeatDelay "
+        "stays 500"}},
+      {"negative",
+       "[PYXRemote]\nKeyRepeatDelay=-5\n",
+       {"> [PYXRemote] KeyRepeatDelay=-5: read as -5, negative: ignored; KeyRepeatDelay stays "
+        "500"}},
+      {"a word",
+       "[PYXRemote]\nKeyFirstDelay=fast\nKeyPollDuringDelay=yes\n",
+       {"> [PYXRemote] KeyFirstDelay=fast: not a number, read as 0",
+        "> [PYXRemote] KeyPollDuringDelay=yes: not a number, read as 0 (off)",
+        "> [PYXRemote] KeyFirstDelay is 0 ms, below the 20 ms poll: each press is reported "
+        "twice"}},
+      {"no value",
+       "[PYXRemote]\nKeyFirstDelay=\n",
+       {"> [PYXRemote] KeyFirstDelay=: no value, ignored; KeyFirstDelay stays 1000"}},
+      {"a setting given twice",
+       "[PYXRemote]\nKeyFirstDelay=300\nKeyFirstDelay=400\n",
+       {"> [PYXRemote] KeyFirstDelay is given 2 times: only the first, KeyFirstDelay=300, "
+        "counts"}},
+      {"a delay past Stop's wait",
+       "[PYXRemote]\nKeyFirstDelay=6000\n",
+       {"> [PYXRemote] KeyFirstDelay is 6000" + long_delay}},
+      {"... read during the delay",
+       "[PYXRemote]\nKeyRepeatDelay=6000\nKeyPollDuringDelay=1\n",
+       {"> KeyPollDuringDelay=1: the remote is read during key delays too"}},
+      {"a repeat below the poll",
+       "[PYXRemote]\nKeyRepeatDelay=0\nKeyTrace=2\n",
+       {"> KeyTrace=2: each key event is logged, at most 10000 lines a Start",
+        "> [PYXRemote] KeyRepeatDelay is 0 ms, below the 20 ms poll: a held key is reported on "
+        "every read"}},
+      {"two keys moved to one code",
+       "[PYXRemote Keys]\nKey_Record=40\nKey_Mute=40\n",
+       {"> Keys moved: Key_Record=40, Key_Mute=40",
+        "> [PYXRemote Keys] Key_Mute=40: code 40 reports Key_Record, whose line comes first; "
+        "Key_Mute can no longer be reported"}},
+      {"a key moved to the code of another",
+       "[PYXRemote Keys]\nKey_Play=30\n",
+       {"> Keys moved: Key_Play=30",
+        "> [PYXRemote Keys] Key_Play=30: code 30 reports Key_Play now, in place of Key_Power, "
+        "which can no longer be reported"}},
+      {"keys that are not keys, and codes that are not codes",
+       "[PYXRemote Keys]\nKey_Plya=37\nPlay=38\nKey_Nothing=3\nKey_Red=64\nKey_Cyan=blue\n"
+       "Key_Green=4294967300\nKey_Yellow=41 # mine\nKey_Yellow=42\n",
+       {"> Keys moved: Key_Yellow=41",
+        "> [PYXRemote Keys] Key_Plya=37: no key of that name (Key_Play?), ignored",
+        "> [PYXRemote Keys] Play=38: no key of that name (Key_Play?), ignored",
+        "> [PYXRemote Keys] Key_Nothing=3: no key of that name, ignored",
+        "> [PYXRemote Keys] Key_Red=64: not a code from 0 to 63, ignored",
+        "> [PYXRemote Keys] Key_Cyan=blue: not a code from 0 to 63, ignored",
+        "> [PYXRemote Keys] Key_Green=4294967300: not a code from 0 to 63, ignored",
+        "> [PYXRemote Keys] Key_Yellow=41 # mine: read as 41, \" # mine\" ignored",
+        "> [PYXRemote Keys] Key_Yellow is given 2 times: only the first, Key_Yellow=41 # mine, "
+        "counts"}},
+      {"keys that do not repeat, or cannot",
+       "[PYXRemote NoRepeat]\nKey_Bogus=1\nKey_Stop=yes\nKey_AutoScan=1\nKey_Mute=1\n",
+       {"> Keys that do not repeat: Key_AutoScan, Key_Mute",
+        "> [PYXRemote NoRepeat] Key_Bogus=1: no key of that name, ignored",
+        "> [PYXRemote NoRepeat] Key_Stop=yes: not a number, read as 0: Key_Stop repeats",
+        "> [PYXRemote NoRepeat] Key_AutoScan=1: no code reports Key_AutoScan, so this changes "
+        "nothing"}},
+      {"a section given twice",
+       "[PYXRemote]\nKeyFirstDelay=300\n[PYXRemote]\nKeyFirstDelay=9\n",
+       {"> [PYXRemote] is given 2 times: only the first is read"}},
+  };
+  for (const Row& row : rows) {
+    ResetSettings();
+    std::filesystem::remove("PYXRemote.log");
+    WriteFile("pyx.ini", row.ini);
+    EXPECT_EQ(AfterLineThree(Construct()), row.lines) << row.what;
+  }
+}
+
+// The reading that the log explains is the one that acts: which row each
+// code reports, and which codes do not repeat.
+TEST_F(LogAndSettings, EachCodeReportsTheKeyTheLogSays) {
   struct Row {
     const char* what;
     const char* ini;
@@ -138,7 +278,13 @@ TEST_F(LogAndSettings, MovedKeysComeBeforeTheTablesOwnRows) {
       {"a row that had no code", "[PYXRemote Keys]\nKey_Play=37\n", 37, "Key_Play", true},
       {"a moved row leaves its code", "[PYXRemote Keys]\nKey_Power=5\n", 30, "", true},
       {"a moved row takes its new code", "[PYXRemote Keys]\nKey_Power=5\n", 5, "Key_Power", true},
-      {"two rows on one code: table order", "[PYXRemote Keys]\nKey_Capture=2\nKey_AutoScan=2\n", 2,
+      {"two rows on one code: the first line", "[PYXRemote Keys]\nKey_Capture=2\nKey_AutoScan=2\n",
+       2, "Key_Capture", true},
+      {"... and the other is nowhere", "[PYXRemote Keys]\nKey_Record=40\nKey_Mute=40\n", 24, "",
+       true},
+      {"a moved row takes the code of another", "[PYXRemote Keys]\nKey_Play=30\n", 30, "Key_Play",
+       true},
+      {"the code a moved row leaves goes to the next", "[PYXRemote Keys]\nKey_Audio=5\n", 14,
        "Key_AutoScan", true},
       {"names in any case", "[pyxremote keys]\nkey_play=\" 40\"\n", 40, "Key_Play", true},
       {"a code out of range", "[PYXRemote Keys]\nKey_Play=64\n", 0, "Key_Record", true},
@@ -151,19 +297,47 @@ TEST_F(LogAndSettings, MovedKeysComeBeforeTheTablesOwnRows) {
   };
   for (const Row& row : rows) {
     WriteFile("pyx.ini", row.ini);
-    LoadSettings(Settings());
-    const KeyEntry* entry = Settings().RowFor(row.code);
-    EXPECT_STREQ(entry != nullptr ? entry->name : "", row.reported) << row.what;
-    EXPECT_EQ((Settings().NoRepeatCodes() >> row.code & 1) == 0, row.repeats) << row.what;
+    LoadSettings();
+    const KeyMap keys = Settings().Keys();
+    EXPECT_STREQ(keys.Row(row.code) != nullptr ? keys.Row(row.code)->name : "", row.reported)
+        << row.what;
+    EXPECT_EQ(keys.Repeats(row.code), row.repeats) << row.what;
   }
   WriteFile("pyx.ini", rows[1].ini);
-  LoadSettings(Settings());
+  LoadSettings();
   std::filesystem::remove("pyx.ini");
-  LoadSettings(Settings());
-  EXPECT_EQ(Settings().RowFor(14)->name, std::string("Key_AutoScan")) << "a missing file keeps all";
+  LoadSettings();
+  EXPECT_STREQ(Settings().Keys().Row(14)->name, "Key_AutoScan") << "a missing file keeps all";
   WriteFile("pyx.ini", "[PYXRemote]\n");
-  LoadSettings(Settings());
-  EXPECT_EQ(Settings().RowFor(14)->name, std::string("Key_Audio"));
+  LoadSettings();
+  EXPECT_STREQ(Settings().Keys().Row(14)->name, "Key_Audio");
+}
+
+// A reload that publishes while a worker reads: the worker sees one whole
+// map or the other, never a mix.
+TEST(ModuleSettingsKeys, AReaderNeverSeesHalfOfOneMapAndHalfOfAnother) {
+  ModuleSettings settings;
+  KeyMap a = kCardKeyMap, b = kCardKeyMap;
+  for (int32_t code = 0; code < KeyMap::kCodes; ++code) {
+    a.Set(code, 0, true);
+    b.Set(code, 1, false);
+  }
+  settings.SetKeys(a);
+  std::atomic<bool> done{false};
+  std::thread writer([&] {
+    for (int i = 1; i < 200000; ++i) settings.SetKeys(i % 2 == 0 ? a : b);
+    done = true;
+  });
+  int mixed = 0, reads = 0;
+  while (!done) {
+    const KeyMap keys = settings.Keys();
+    const int32_t first = keys.RowIndex(0);
+    for (int32_t code = 1; code < KeyMap::kCodes; ++code) mixed += keys.RowIndex(code) != first;
+    mixed += keys.Repeats(63) != (first != 1);
+    ++reads;
+  }
+  writer.join();
+  EXPECT_EQ(mixed, 0) << "in " << reads << " reads";
 }
 
 TEST_F(LogAndSettings, ConstructionLoadsTheIniBeforeItsThirdLine) {

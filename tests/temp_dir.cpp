@@ -45,9 +45,7 @@ void InTempDir::ResetSettings(int32_t first, int32_t repeat, int32_t poll_during
   Settings().KeyRepeatDelay.store(repeat);
   Settings().KeyPollDuringDelay.store(poll_during_delay);
   Settings().KeyTrace.store(0);
-  for (auto& moved : Settings().moved_code) moved.store(0);
-  Settings().no_repeat_rows.store(0);
-  Settings().no_repeat_codes.store(0);
+  Settings().SetKeys(kCardKeyMap);
 }
 
 }  // namespace pyx::testing
