@@ -66,6 +66,14 @@ run --library "$prefix$module" --dir "$prefix$work/late" --script-file "$prefix$
 check "a UTF-16 script file plays" [ "$(count 'Key_Power          Power')" -eq 1 ]
 check "the host says when Stop gave up waiting" has "Stop gave up waiting" out
 
+# A key that pyx.ini moves is sent as its new code, and says so.
+mkdir "$work/moved"
+printf '[PYXRemote Keys]\r\nKey_Play=37\r\n' >"$work/moved/pyx.ini"
+run --library "$prefix$module" --dir "$prefix$work/moved" --script "Play:100"
+check "a moved key plays" [ "$status" -eq 0 ]
+check "... is sent as its code" has "[Play:100] sends code 37, as pyx.ini moves Key_Play" out
+check "... and reported" [ "$(count 'Key_Play           -')" -eq 1 ]
+
 expect_failure() {  # expect_failure STATUS MESSAGE ARGS...
   local want=$1 message=$2
   shift 2
@@ -75,6 +83,7 @@ expect_failure() {  # expect_failure STATUS MESSAGE ARGS...
 }
 expect_failure 2 "unknown key 'Foo'; known keys: TV/FM, CD" --library "$prefix$module" --script "Power Foo"
 expect_failure 2 "bad duration 'x'" --library "$prefix$module" --script "Power:x"
+expect_failure 2 "step 2: Key_Play has code 255" --library "$prefix$module" --dir "$prefix$work/run" --script "Power Play"
 expect_failure 2 "bad code '99'" --library "$prefix$module" --script "code:99"
 expect_failure 2 "nothing to play" --library "$prefix$module"
 expect_failure 2 "unknown argument '--nonsense'" --nonsense

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -84,6 +85,10 @@ TEST(RemoteHostInteractive, KeysInReportsOutQQuits) {
   const auto dir =
       std::filesystem::temp_directory_path() / ("remote-host-pty-" + std::to_string(getpid()));
   std::filesystem::create_directories(dir);
+  std::FILE* ini = std::fopen((dir / "pyx.ini").c_str(), "w");
+  ASSERT_NE(ini, nullptr);
+  std::fputs("[PYXRemote Keys]\nKey_Play=37\n", ini);
+  std::fclose(ini);
   Terminal terminal;
   ASSERT_TRUE(terminal.Start(dir.string()));
   ASSERT_TRUE(terminal.WaitFor("q quits")) << terminal.screen();
@@ -101,6 +106,13 @@ TEST(RemoteHostInteractive, KeysInReportsOutQQuits) {
   terminal.Type("\x1b[A");  // up arrow: one press, no repeat
   ASSERT_TRUE(terminal.WaitFor("Key_ChannelUp      ChannelUp")) << terminal.screen();
   terminal.Drain(1000);
+  // Play, which pyx.ini gives code 37; Cyan, which has no code.
+  terminal.Type("y");
+  ASSERT_TRUE(terminal.WaitFor("[Play held, code 37 as pyx.ini moves it]")) << terminal.screen();
+  ASSERT_TRUE(terminal.WaitFor("Key_Play ")) << terminal.screen();
+  terminal.Drain(1000);
+  terminal.Type("k");
+  ASSERT_TRUE(terminal.WaitFor("[Cyan: Key_Cyan has code 255")) << terminal.screen();
   terminal.Type("q");
   const int status = terminal.Wait();
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status << "\n"

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "keys.h"
+
 namespace remote_host {
 namespace {
 
@@ -44,7 +46,6 @@ TEST(Script, RejectsBadInputWithAMessageThatNamesTheStep) {
   } cases[] = {
       {"Power Foo:100", "step 2: unknown key 'Foo'; known keys: TV/FM, CD,"},
       {"Key_", "unknown key 'Key_'"},
-      {"Play", "Key_Play has code 255, which the card's receiver cannot send"},
       {"Power:", "bad duration ''"},
       {"Power:-5", "bad duration '-5'"},
       {"Power:1.5", "bad duration '1.5'"},
@@ -70,6 +71,34 @@ TEST(Script, RejectsBadInputWithAMessageThatNamesTheStep) {
     EXPECT_TRUE(r.steps.empty()) << c.script;
     EXPECT_NE(r.error.find(c.message_part), std::string::npos)
         << "'" << c.script << "' gave: " << r.error;
+  }
+}
+
+// A key by name is sent as the code the keymap in force gives it: its own,
+// or the one pyx.ini moved it to; a key with no code is refused.
+TEST(Script, SendsEachKeyAsTheKeymapInForceSays) {
+  const struct {
+    const char* log;
+    const char* script;
+    int32_t code;  // of the first step; -1: refused
+    const char* message_part;
+  } cases[] = {
+      {"", "Power", 30, ""},
+      {"> Keys moved: Key_Play=37\n", "Play:300", 37, ""},
+      {"> Keys moved: Key_Power=5, Key_Play=37\n", "Power code:30", 5, ""},
+      {"", "Power Play", -1,
+       "step 2: Key_Play has code 255, which the card's receiver cannot send"},
+      {"> Keys moved: Key_Play=37\n", "Cyan", -1, "give it one in pyx.ini's [PYXRemote Keys]"},
+  };
+  for (const auto& c : cases) {
+    ParseResult r = ParseScript(c.script);
+    ASSERT_TRUE(r.ok()) << c.script;
+    const std::string error = SendKeysAs(KeymapFromLog(c.log), &r.steps);
+    EXPECT_NE(error.find(c.message_part), std::string::npos) << c.script << ": " << error;
+    if (c.code >= 0) {
+      EXPECT_EQ(r.steps[0].code, c.code) << c.script;
+      EXPECT_TRUE(error.empty()) << c.script << ": " << error;
+    }
   }
 }
 

@@ -37,8 +37,30 @@ const std::vector<KeyboardKey>& KeyboardMap() {
       {"r", "r", "Record"},
       {"space", " ", "Pause"},
       {"s", "s", "Stop"},
+      {"y", "y", "Play"},
+      {"e", "e", "Red"},
+      {"g", "g", "Green"},
+      {"j", "j", "Yellow"},
+      {"k", "k", "Cyan"},
+      {"u", "u", "AutoScan"},
+      {"i", "i", "Capture"},
   };
   return map;
+}
+
+bool HoldRemoteKey(Session& session, Console& console, const Keymap& keymap, const char* remote) {
+  const Key* key = FindKeyByName(remote);
+  const int32_t code = keymap.CodeOf(key);
+  std::string said = std::string("[") + remote + " held";
+  if (code < 0 || code > 63) {
+    said = std::string("[") + remote + ": " + NoCodeMessage(key, code);
+  } else if (keymap.Moved(key)) {
+    said += ", code " + std::to_string(code) + " as pyx.ini moves it";
+  }
+  console.Line(Stamp(session.NowMs(), said + "]"));
+  if (code < 0 || code > 63) return false;
+  session.Press(code, remote);
+  return true;
 }
 
 std::string KeyboardMapText() {

@@ -45,7 +45,7 @@ bool CanRunInteractive(std::string* error) {
   return false;
 }
 
-int RunInteractive(Session& session, Console& console, std::string* error) {
+int RunInteractive(Session& session, Console& console, const Keymap& keymap, std::string* error) {
   RawTerminal terminal;
   if (!terminal.Enter()) {
     *error = "cannot put the terminal into raw mode";
@@ -93,9 +93,7 @@ int RunInteractive(Session& session, Console& console, std::string* error) {
       if (held != nullptr && std::string(held->remote) == match->remote) {
         repeating = true;
       } else {
-        session.Press(FindKeyByName(match->remote)->code, match->remote);
-        console.Line(Stamp(now, std::string("[") + match->remote + " held]"));
-        held = match;
+        held = HoldRemoteKey(session, console, keymap, match->remote) ? match : nullptr;
         repeating = false;
       }
       last_byte_ms = now;

@@ -69,7 +69,7 @@ bool CanRunInteractive(std::string* error) {
   return false;
 }
 
-int RunInteractive(Session& session, Console& console, std::string* error) {
+int RunInteractive(Session& session, Console& console, const Keymap& keymap, std::string* error) {
   const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
   RawConsole raw(input);
   if (!raw.Enter()) {
@@ -94,9 +94,7 @@ int RunInteractive(Session& session, Console& console, std::string* error) {
       const KeyboardKey* entry = MapKey(key);
       if (entry == nullptr) continue;
       if (key.bKeyDown && entry != held) {
-        session.Press(FindKeyByName(entry->remote)->code, entry->remote);
-        console.Line(Stamp(session.NowMs(), std::string("[") + entry->remote + " held]"));
-        held = entry;
+        held = HoldRemoteKey(session, console, keymap, entry->remote) ? entry : nullptr;
       } else if (!key.bKeyDown && entry == held) {
         session.LetGo();
         console.Line(Stamp(session.NowMs(), "[let go]"));

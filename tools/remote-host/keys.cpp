@@ -49,11 +49,26 @@ const Key* Keymap::ReportedFor(int32_t code) const {
     if (moved_to == code) return key;
   }
   for (const Key& key : AllKeys()) {
-    const bool was_moved =
-        std::any_of(moved.begin(), moved.end(), [&key](const auto& m) { return m.first == &key; });
-    if (key.code == code && !was_moved) return &key;
+    if (key.code == code && !Moved(&key)) return &key;
   }
   return nullptr;
+}
+
+int32_t Keymap::CodeOf(const Key* key) const {
+  for (const auto& [moved_key, code] : moved) {
+    if (moved_key == key) return code;
+  }
+  return key->code;
+}
+
+bool Keymap::Moved(const Key* key) const {
+  return std::any_of(moved.begin(), moved.end(), [key](const auto& m) { return m.first == key; });
+}
+
+std::string NoCodeMessage(const Key* key, int32_t code) {
+  return std::string(key->name) + " has code " + std::to_string(code) +
+         ", which the card's receiver cannot send; give it one in pyx.ini's [PYXRemote Keys] (" +
+         key->name + "=37), or use code:N for a raw code";
 }
 
 bool Keymap::Repeats(const Key* key) const {

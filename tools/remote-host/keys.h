@@ -34,7 +34,15 @@ struct Keymap {
   // moved to it, else the first row of its own with it; null for none.
   const Key* ReportedFor(int32_t code) const;
   bool Repeats(const Key* key) const;
+  // The code the remote sends for `key`: the one pyx.ini moved it to, else
+  // its own (255 for a key the card has no code for).
+  int32_t CodeOf(const Key* key) const;
+  // Whether pyx.ini moved `key`.
+  bool Moved(const Key* key) const;
 };
+
+// Why `key`, whose code is `code`, cannot be sent.
+std::string NoCodeMessage(const Key* key, int32_t code);
 
 // The keymap that the module's construction lines in `log` state ("> Keys
 // moved: ...", "> Keys that do not repeat: ...", "> KeyFirstDelay=...");

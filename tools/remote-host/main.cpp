@@ -165,9 +165,14 @@ int ParseOptions(int argc, char** argv, Options* options) {
   return 0;
 }
 
-void PlayScript(Session& session, Console& console, const std::vector<Step>& steps) {
+void PlayScript(Session& session, Console& console, const Keymap& keymap,
+                const std::vector<Step>& steps) {
   for (const Step& step : steps) {
-    console.Line(Stamp(session.NowMs(), "[" + step.text + "]"));
+    std::string shown = "[" + step.text + "]";
+    if (step.key != nullptr && keymap.Moved(step.key)) {
+      shown += " sends code " + std::to_string(step.code) + ", as pyx.ini moves " + step.key->name;
+    }
+    console.Line(Stamp(session.NowMs(), shown));
     switch (step.kind) {
       case Step::kPress:
         session.Press(step.code, step.text);
@@ -227,16 +232,23 @@ int main(int argc, char** argv) {
   Console console;
   int status = 0;
   RunRecord record;
+  Keymap keymap;
   {
     Session session(console);
     std::string error;
     SessionOptions session_options{library, options.trace};
-    if (!session.Begin(session_options, &error)) return Failure(error);
+    if (!session.Load(session_options, &error)) return Failure(error);
+    // Keys go by the keymap the object's construction lines state.
+    keymap = KeymapFromLog(LogSince(log, log_before));
+    if (std::string unsendable = SendKeysAs(keymap, &steps); !unsendable.empty()) {
+      return Usage(unsendable);
+    }
+    if (!session.Start(&error)) return Failure(error);
     console.Line("remote-host: " + library + " started; folder " + fs::current_path().string());
     if (options.interactive) {
-      status = RunInteractive(session, console, &error);
+      status = RunInteractive(session, console, keymap, &error);
     } else {
-      PlayScript(session, console, steps);
+      PlayScript(session, console, keymap, steps);
     }
     console.Line(Stamp(session.NowMs(), "[stop]"));
     session.End();
@@ -245,10 +257,10 @@ int main(int argc, char** argv) {
       return status;
     }
     record = session.record();
+    record.keymap = keymap;
   }
 
   const std::string added = LogSince(log, log_before);
-  record.keymap = KeymapFromLog(added);
   console.Text("\n" + Summary(record));
   if (options.timeline) console.Text("\n" + Timelines(record, TerminalColumns()));
   console.Text("\nlog: " + log.string() + (added.empty() ? " (this run added nothing)\n" : "\n"));

@@ -73,10 +73,7 @@ std::string ParseStep(std::string_view word, Step* step) {
   if (key == nullptr) {
     return "unknown key '" + std::string(parts[0]) + "'; known keys: " + KnownKeyNames();
   }
-  if (key->code < 0 || key->code > 63) {
-    return std::string(key->name) + " has code " + std::to_string(key->code) +
-           ", which the card's receiver cannot send; use code:N for a raw code";
-  }
+  step->key = key;
   step->code = key->code;
   return parts.size() == 2 ? duration(parts[1], &step->ms) : "";
 }
@@ -98,7 +95,7 @@ ParseResult ParseScript(std::string_view script) {
     }
     size_t end = i;
     while (end < script.size() && !IsSeparator(script[end]) && script[end] != '#') ++end;
-    Step step{Step::kWait, 0, 0, ""};
+    Step step{Step::kWait, 0, nullptr, 0, ""};
     ++number;
     const std::string error = ParseStep(script.substr(i, end - i), &step);
     if (!error.empty()) {
@@ -111,6 +108,19 @@ ParseResult ParseScript(std::string_view script) {
   }
   if (result.steps.empty()) result.error = "the script has no steps";
   return result;
+}
+
+std::string SendKeysAs(const Keymap& keymap, std::vector<Step>* steps) {
+  int number = 0;
+  for (Step& step : *steps) {
+    ++number;
+    if (step.key == nullptr) continue;
+    step.code = keymap.CodeOf(step.key);
+    if (step.code < 0 || step.code > 63) {
+      return "step " + std::to_string(number) + ": " + NoCodeMessage(step.key, step.code);
+    }
+  }
+  return "";
 }
 
 std::string ScriptText(std::string_view bytes) {

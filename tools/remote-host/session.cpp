@@ -41,7 +41,7 @@ HRESULT PYX_CALL Session::Sink::OnKey(const char* name, const char* command) {
   return S_OK;
 }
 
-bool Session::Begin(const SessionOptions& options, std::string* error) {
+bool Session::Load(const SessionOptions& options, std::string* error) {
   if (!library_.Load(options.library_path, error)) return false;
   module_ = library_.factory()();
   if (module_ == nullptr) {
@@ -57,6 +57,10 @@ bool Session::Begin(const SessionOptions& options, std::string* error) {
       console_.Line(Stamp(NowMs(), line));
     });
   }
+  return true;
+}
+
+bool Session::Start(std::string* error) {
   origin_ = std::chrono::steady_clock::now();
   const HRESULT started = module_->Start(&sink_, card_.device());
   if (FAILED(started)) {

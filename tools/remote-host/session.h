@@ -36,9 +36,12 @@ class Session {
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;
 
-  // Loads the module, creates an object and starts it. False, with the
-  // reason in `error`, when any of that fails; nothing is left running.
-  bool Begin(const SessionOptions& options, std::string* error);
+  // Loads the module and creates an object, which writes its construction
+  // lines to the log. False, with the reason in `error`, when either fails.
+  bool Load(const SessionOptions& options, std::string* error);
+  // Starts the object with the simulated card. False, with the reason in
+  // `error`, when it refuses; nothing is left running.
+  bool Start(std::string* error);
 
   // Host thread: the remote.
   void Press(int32_t code, const std::string& step);
