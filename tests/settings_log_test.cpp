@@ -260,6 +260,12 @@ TEST_F(LogAndSettings, ConstructionSaysWhatPyxIniSetsAndEachLineThatDoesNotTakeE
     WriteFile("pyx.ini", row.ini);
     EXPECT_EQ(AfterLineThree(Construct()), row.lines) << row.what;
   }
+  // The sample the release ships.
+  std::filesystem::remove("PYXRemote.log");
+  const std::string sample = testing::ReadFile(PYX_SAMPLE_INI_PATH);
+  ASSERT_NE(sample.find("[PYXRemote]"), std::string::npos) << PYX_SAMPLE_INI_PATH;
+  WriteFile("pyx.ini", sample);
+  EXPECT_EQ(AfterLineThree(Construct()), std::vector<std::string>()) << PYX_SAMPLE_INI_PATH;
 }
 
 // The reading that the log explains is the one that acts: which row each

@@ -618,6 +618,19 @@ static void CheckPyxIniOptions(PFN_GetInterfacePtr factory) {
   ConstructWith(factory, "[Other]\r\nKeyFirstDelay=5\r\n", log, sizeof log);
   sprintf(line, "settings from %s: no [PYXRemote] section\r\n", ini_path);
   CHECK(strstr(log, line) != NULL, "line 2 without the section: %s", log);
+  DeleteFileA("pyx.ini");
+  CreateDirectoryA("pyx.ini", NULL);
+  ConstructWith(factory, NULL, log, sizeof log);
+  RemoveDirectoryA("pyx.ini");
+  sprintf(line, "settings from %s: a folder, not a file; ", ini_path);
+  CHECK(strstr(log, line) != NULL, "line 2 for a folder: %s", log);
+  ConstructWith(factory, "[PYXRemote]\r\nKeyRepeatDeley=100\r\nKeyFirstDelay=6000\r\n", log,
+                sizeof log);
+  CHECK(strstr(log,
+               "> [PYXRemote] KeyRepeatDeley=100: no such setting (KeyRepeatDelay?), "
+               "ignored\r\n") != NULL &&
+            strstr(log, "> [PYXRemote] KeyFirstDelay is 6000 ms, 5000 or more: ") != NULL,
+        "lines that do not take effect, and a delay past Stop's wait: %s", log);
   ConstructWith(factory, "[PYXRemote]\r\nKeyFirstDelay=1000\r\nKeyRepeatDelay=500\r\n", log,
                 sizeof log);
   for (p = log; (p = strstr(p, "\r\n")) != NULL; p += 2) ++lines;
@@ -648,6 +661,7 @@ static void CheckPyxIniOptions(PFN_GetInterfacePtr factory) {
         "moved keys reported, Power once: %ld reports", g_sink.count);
   ReadText("PYXRemote.log", log, sizeof log);
   CHECK(strstr(log, "code 14, Key_AutoScan: first press, reported\r\n") != NULL &&
+            strstr(log, "code 14, Key_AutoScan: released\r\n") != NULL &&
             strstr(log, "code 30, Key_Power: held, not reported: the key does not repeat\r\n") !=
                 NULL &&
             strstr(log, "code 30, Key_Power: released\r\n") != NULL &&
