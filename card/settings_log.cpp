@@ -50,15 +50,16 @@ bool AtDefaults(const SettingsReading& reading) {
 
 // A sequence lock: the writer makes the version odd, writes, and makes it
 // even again; a reader keeps what it read only when the version was the same
-// even number before and after.
+// even number before and after. Each word is written with release and read
+// with acquire, so a reader that sees any word of a write also sees the odd
+// version written before it.
 KeyMap ModuleSettings::Keys() const {
   uint64_t words[KeyMap::kWords];
   for (uint32_t tries = 1;; ++tries) {
     const uint32_t before = keys_version_.load(std::memory_order_acquire);
     for (int i = 0; i < KeyMap::kWords; ++i) {
-      words[i] = keys_words_[i].load(std::memory_order_relaxed);
+      words[i] = keys_words_[i].load(std::memory_order_acquire);
     }
-    std::atomic_thread_fence(std::memory_order_acquire);
     if ((before & 1) == 0 && keys_version_.load(std::memory_order_relaxed) == before) break;
     // A writer that was preempted halfway: let it finish.
     if (tries % 64 == 0) platform::SleepMilliseconds(1);
@@ -69,9 +70,8 @@ KeyMap ModuleSettings::Keys() const {
 void ModuleSettings::SetKeys(const KeyMap& keys) {
   const uint32_t version = keys_version_.load(std::memory_order_relaxed);
   keys_version_.store(version + 1, std::memory_order_relaxed);
-  std::atomic_thread_fence(std::memory_order_release);
   for (int i = 0; i < KeyMap::kWords; ++i) {
-    keys_words_[i].store(keys.Word(i), std::memory_order_relaxed);
+    keys_words_[i].store(keys.Word(i), std::memory_order_release);
   }
   keys_version_.store(version + 2, std::memory_order_release);
 }
