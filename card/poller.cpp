@@ -75,9 +75,11 @@ void PollUntilStopped(IRegisterAccess& registers, RunContext& context,
   while (!context.StopRequested()) {
     uint32_t enable = 0;
     uint32_t data = 0;
-    registers.ReadRegister(kPinEnableRegister, &enable);
-    registers.WriteRegister(kPinEnableRegister, PinDirections(enable));
-    registers.ReadRegister(kPinDataRegister, &data);
+    if (!context.ReadRegister(registers, kPinEnableRegister, &enable) ||
+        !context.WriteRegister(registers, kPinEnableRegister, PinDirections(enable)) ||
+        !context.ReadRegister(registers, kPinDataRegister, &data)) {
+      return;  // cut off by a Stop that gave up waiting
+    }
     uint32_t delay_left_ms = 0;
     if (delay.running) {
       // Wraps with the clock: the difference stays right for 24 days.

@@ -1,7 +1,5 @@
 #include "frame/remote_module.h"
 
-#include <utility>
-
 #include "platform/platform.h"
 
 namespace pyx {
@@ -10,100 +8,120 @@ namespace pyx {
 #define E_POINTER ((HRESULT)0x80004003L)
 #endif
 
-// Everything one Start creates. The host's calls create it, detach it from
-// the module (Stop) and free it; the worker thread uses it from its start
-// until it marks itself ended, and never frees it.
+// Everything one Start creates: one reference each to the device and the
+// sink, the stop event, and the worker thread. The Start that made it, the
+// worker thread and whoever ends it keep it; the last of them to let go
+// frees it.
 //
-// `call_` is the one thing both sides change. The worker commits to a call of
-// the device or the sink by moving it from kNone to that call, and back as
-// the call returns; Stop, after its wait, moves it to kCutOff whatever it
-// holds, and learns which call the worker had committed to. The worker
-// begins no call once it finds kCutOff, and releases the object of a call
-// that it finds cut off as the call returns; Stop releases the others.
+// `call_` is the one thing the worker and whoever ends the Session both
+// change. The worker commits to a call of the host's objects by moving it
+// from kNoCall to that call, and back as the call returns; ending, after its
+// wait, adds kCutOff whatever it holds, and learns which call the worker
+// had committed to. The worker begins no call once kCutOff is set; a device
+// or sink call that it finds cut off as the call returns leaves that
+// object's reference to the worker, which releases it.
 class Session final : public RunContext, public NothrowAllocated {
  public:
-  // What Stop releases: the references the worker does not.
+  // The references whoever ends the Session releases.
   struct HostReferences {
     IUnknown* device;
     IKeySink* sink;
   };
 
   // Takes over one reference to `device` and, when not null, to `sink`.
+  // Kept by its starter and by whoever will end it; keeps the module.
   Session(RemoteModuleBase& module, IUnknown* device, IKeySink* sink)
-      : module_(module), device_(device), sink_(sink) {}
+      : module_(module), device_(device), sink_(sink) {
+    module_.Keep();
+  }
+  ~Session() { module_.LetGo(); }
 
-  // Host's call: creates the stop event and the suspended worker thread,
-  // which holds the module from here. False when either is missing.
+  // The starter: creates the stop event and the suspended worker thread,
+  // which keeps the Session from here. False when either is missing.
   bool Begin() {
     stop_ = platform::CreateStopEvent();
     if (stop_) thread_ = platform::CreateSuspendedThread(&WorkerMain, this);
     if (!thread_) return false;
-    module_.Hold();
+    keepers_.fetch_add(1, std::memory_order_relaxed);
     return true;
   }
-  // Host's call: lets the worker thread run. The session may be detached
-  // and the module released before this returns.
-  void Resume() { platform::ResumeThread(thread_); }
+  // The starter, once: lets the worker run, if there is one, and lets go.
+  void Launch() {
+    platform::ResumeThread(thread_);
+    LetGo();
+  }
 
-  // Host's call, once: tells the worker to end, waits for it at most
-  // `wait_ms` (not at all on the worker thread itself, from inside OnKey),
-  // and cuts it off from the host's objects.
+  // Whoever detached the Session, once: tells the worker to end, waits for
+  // it at most `wait_ms` (not at all on the worker thread itself, from
+  // inside OnKey), cuts it off, and lets go. The Session may be gone when
+  // this returns.
   HostReferences End(uint32_t wait_ms) {
     platform::SignalEvent(stop_);
     if (thread_ && !platform::IsCurrentThread(thread_)) {
       platform::WaitForThreadEnd(thread_, wait_ms);
     }
-    const Call committed = call_.exchange(kCutOff, std::memory_order_acq_rel);
-    return {committed == kDeviceCall ? nullptr : device_, committed == kSinkCall ? nullptr : sink_};
+    const int committed = call_.fetch_or(kCutOff, std::memory_order_acq_rel) & kCallMask;
+    const HostReferences left{committed == kDeviceCall ? nullptr : device_,
+                              committed == kSinkCall ? nullptr : sink_};
+    LetGo();
+    return left;
   }
-  // Host's call: the worker thread has made its last touch of the session,
-  // or there never was one; the session may be freed.
-  bool WorkerEnded() const { return !thread_ || ended_.load(std::memory_order_acquire); }
 
   HRESULT QueryDevice(REFIID iid, void** object) override {
     *object = nullptr;
     if (!Commit(kDeviceCall)) return E_UNEXPECTED;
     const HRESULT result = device_->QueryInterface(iid, object);
-    Return(kDeviceCall, device_);
+    if (CutOffDuring(kDeviceCall)) device_->Release();
     return result;
   }
   bool StopRequested() override { return platform::IsSignalled(stop_); }
+  bool ReadRegister(IRegisterAccess& registers, uint32_t offset, uint32_t* value) override {
+    if (!Commit(kRegisterCall)) return false;
+    registers.ReadRegister(offset, value);
+    CutOffDuring(kRegisterCall);  // the registers are the worker's to release
+    return true;
+  }
+  bool WriteRegister(IRegisterAccess& registers, uint32_t offset, uint32_t value) override {
+    if (!Commit(kRegisterCall)) return false;
+    registers.WriteRegister(offset, value);
+    CutOffDuring(kRegisterCall);
+    return true;
+  }
   void DispatchKey(int32_t code) override { Report(FindKey(module_.table_, module_.count_, code)); }
   void DispatchKey(int32_t code, const KeyMap& keys) override { Report(keys.Row(code)); }
   void Sleep(uint32_t ms) override { platform::SleepMilliseconds(ms); }
   uint32_t NowMs() override { return platform::MonotonicMilliseconds(); }
 
-  Session* next_retired = nullptr;  // the module's list; host's calls only
-
  private:
-  enum Call { kNone, kDeviceCall, kSinkCall, kCutOff };
+  enum : int { kNoCall, kDeviceCall, kSinkCall, kRegisterCall, kCallMask = 3, kCutOff = 4 };
 
   static void WorkerMain(void* arg) {
     auto* session = static_cast<Session*>(arg);
-    RemoteModuleBase& module = session->module_;
-    module.Run(*session);
-    session->ended_.store(true, std::memory_order_release);
-    module.DropHold();
+    session->module_.Run(*session);
+    session->LetGo();
   }
 
   void Report(const KeyEntry* row) {
     if (sink_ == nullptr || row == nullptr || !Commit(kSinkCall)) return;
     sink_->OnKey(row->name, row->command);
-    Return(kSinkCall, sink_);
+    if (CutOffDuring(kSinkCall)) sink_->Release();
   }
 
-  bool Commit(Call call) {
-    Call expected = kNone;
+  // The worker, before a call: false, and no call, once cut off.
+  bool Commit(int call) {
+    int expected = kNoCall;
     return call_.compare_exchange_strong(expected, call, std::memory_order_acq_rel);
   }
-  // Stop cut the worker off during the call: that object's reference is the
-  // worker's to give back.
-  template <typename Host>
-  void Return(Call call, Host* object) {
-    Call expected = call;
-    if (!call_.compare_exchange_strong(expected, kNone, std::memory_order_acq_rel)) {
-      object->Release();
-    }
+  // The worker, as the call returns: true when the worker was cut off during
+  // it, in which case a device or sink call's reference is the worker's.
+  bool CutOffDuring(int call) {
+    int expected = call;
+    return !call_.compare_exchange_strong(expected, kNoCall, std::memory_order_acq_rel);
+  }
+
+  // Frees the Session when this was the last keeper: touch nothing after it.
+  void LetGo() {
+    if (keepers_.fetch_sub(1, std::memory_order_acq_rel) == 1) delete this;
   }
 
   RemoteModuleBase& module_;
@@ -111,101 +129,109 @@ class Session final : public RunContext, public NothrowAllocated {
   IKeySink* const sink_;  // may be null
   platform::unique_event stop_;
   platform::unique_thread thread_;  // invalid: started without a worker
-  std::atomic<Call> call_{kNone};
-  std::atomic<bool> ended_{false};  // the worker thread's last touch
+  std::atomic<int> call_{kNoCall};
+  std::atomic<int> keepers_{2};  // the starter, and whoever will end it
 };
 
 RemoteModuleBase::RemoteModuleBase(const KeyEntry* table, int32_t count, uint32_t stop_wait_ms)
     : table_(table), count_(count), stop_wait_ms_(stop_wait_ms) {}
 
-// The last hold is gone: every worker thread has ended, so every retired
-// Session may go.
-RemoteModuleBase::~RemoteModuleBase() {
-  while (Session* session = retired_) {
-    retired_ = session->next_retired;
-    delete session;
-  }
-}
+// The last keeper has let go: every Session has gone.
+RemoteModuleBase::~RemoteModuleBase() = default;
 
 HRESULT PYX_CALL RemoteModuleBase::QueryInterface(REFIID iid, void** object) {
   if (object == nullptr) return E_POINTER;
-  if (SameGuid(iid, kIidUnknown) || SameGuid(iid, IID_IRemoteModule)) {
-    *object = static_cast<IRemoteModule*>(this);
-    AddRef();
-    return S_OK;
+  if (!SameGuid(iid, kIidUnknown) && !SameGuid(iid, IID_IRemoteModule)) {
+    *object = nullptr;
+    return E_NOINTERFACE;
   }
+  *object = static_cast<IRemoteModule*>(this);
+  if (AddRef() != 0) return S_OK;
+  // Asked during the final Release: the object is on its way out.
   *object = nullptr;
-  return E_NOINTERFACE;
+  return E_UNEXPECTED;
 }
 
 // Once the count has reached 0 the object is on its way out: a host object
-// that calls AddRef or Release on it from its own Release (which Stop calls)
-// changes nothing.
-ULONG PYX_CALL RemoteModuleBase::AddRef() { return refs_ == 0 ? 0 : ++refs_; }
+// that calls AddRef or Release on it from its own Release, which the final
+// Release makes, changes nothing.
+ULONG PYX_CALL RemoteModuleBase::AddRef() {
+  ULONG refs = refs_.load(std::memory_order_relaxed);
+  do {
+    if (refs == 0) return 0;
+  } while (!refs_.compare_exchange_weak(refs, refs + 1, std::memory_order_relaxed));
+  return refs + 1;
+}
 
 ULONG PYX_CALL RemoteModuleBase::Release() {
-  if (refs_ == 0) return 0;
-  if (--refs_ != 0) return refs_;
+  ULONG refs = refs_.load(std::memory_order_relaxed);
+  do {
+    if (refs == 0) return 0;
+  } while (!refs_.compare_exchange_weak(refs, refs - 1));
+  if (refs != 1) return refs - 1;
   Stop();
-  DropHold();
+  LetGo();
   return 0;
 }
 
 HRESULT PYX_CALL RemoteModuleBase::Start(IKeySink* sink, IUnknown* device) {
-  if (device == nullptr || refs_ == 0) return E_UNEXPECTED;
-  Hold();
+  Keep();
+  if (device == nullptr || refs_.load() == 0) {
+    LetGo();
+    return E_UNEXPECTED;
+  }
   device->AddRef();
   if (sink != nullptr) sink->AddRef();
-  // Stop's Releases may run host code that starts us again, or lets go of
-  // the object's last reference.
-  while (session_ != nullptr) Stop();
-  FreeEndedSessions();
-  Session* session = refs_ == 0 ? nullptr : new (std::nothrow) Session(*this, device, sink);
+  // Ending a Session releases host objects, whose code may start us again,
+  // or let go of the object's last reference.
+  while (Session* old = session_.exchange(nullptr)) EndSession(old);
+  auto* session = new (std::nothrow) Session(*this, device, sink);
   if (session == nullptr) {
     device->Release();
     if (sink != nullptr) sink->Release();
-    DropHold();
+    LetGo();
     return E_UNEXPECTED;
   }
-  session_ = session;
-  const bool running = session->Begin();
-  if (running) session->Resume();
-  DropHold();
-  return running ? S_OK : E_UNEXPECTED;
+  HRESULT result = session->Begin() ? S_OK : E_UNEXPECTED;
+  // Current before its worker runs, so that a Stop from its first OnKey
+  // finds it.
+  Session* displaced = session_.exchange(session);
+  session->Launch();
+  // Another thread's Start got in meanwhile.
+  if (displaced != nullptr) EndSession(displaced);
+  // The object has been let go of since the test above: inside the Stop
+  // above, or by a final Release on another thread, which may have looked
+  // for the current Session before it was current. (One from the worker's
+  // first OnKey has ended it already.)
+  if (refs_.load() == 0) {
+    if (Session* current = session_.exchange(nullptr)) {
+      EndSession(current);
+      result = E_UNEXPECTED;
+    }
+  }
+  LetGo();
+  return result;
 }
 
 HRESULT PYX_CALL RemoteModuleBase::Stop() {
-  Session* session = std::exchange(session_, nullptr);
-  if (session == nullptr) return S_OK;
-  Hold();
-  const Session::HostReferences left = session->End(stop_wait_ms_);
-  session->next_retired = retired_;
-  retired_ = session;
-  FreeEndedSessions();
-  // Settled: the Releases below may run host code that calls Start, Stop or
-  // Release on this object.
-  if (left.device != nullptr) left.device->Release();
-  if (left.sink != nullptr) left.sink->Release();
-  DropHold();
+  if (Session* session = session_.exchange(nullptr)) EndSession(session);
   return S_OK;
 }
 
 void PYX_CALL RemoteModuleBase::Reserved() {}
 
-void RemoteModuleBase::FreeEndedSessions() {
-  for (Session** link = &retired_; *link != nullptr;) {
-    Session* session = *link;
-    if (session->WorkerEnded()) {
-      *link = session->next_retired;
-      delete session;
-    } else {
-      link = &session->next_retired;
-    }
-  }
+void RemoteModuleBase::EndSession(Session* session) {
+  Keep();
+  const Session::HostReferences left = session->End(stop_wait_ms_);
+  // Settled: the Releases below may run host code that calls Start, Stop or
+  // Release on this object.
+  if (left.device != nullptr) left.device->Release();
+  if (left.sink != nullptr) left.sink->Release();
+  LetGo();
 }
 
-void RemoteModuleBase::DropHold() {
-  if (holds_.fetch_sub(1, std::memory_order_acq_rel) == 1) delete this;
+void RemoteModuleBase::LetGo() {
+  if (keepers_.fetch_sub(1, std::memory_order_acq_rel) == 1) delete this;
 }
 
 }  // namespace pyx

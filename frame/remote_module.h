@@ -3,60 +3,61 @@
 // host's sink through a key table. Run, the worker thread's body, is left to
 // a subclass.
 //
-// States, as the host's calls move them
+// The states a host can reach
 //
-//   Created --Start--> Started --Stop--> Stopped (as Created; Start again)
-//   Started --Start--> Stop, then Start: the old references go, new ones come
-//   any     --Start with a null device--> unchanged, E_UNEXPECTED
-//   any     --Start that finds no memory--> Stopped, E_UNEXPECTED, nothing kept
-//   any     --Start that finds no event or no thread--> "started without a
-//           worker", E_UNEXPECTED: its Session keeps the references (and
-//           the event) until Stop
-//   any     --final Release--> Stop, then the host's hold goes (see holds_)
-//   Start during the final Release (from a host object's Release that Stop
-//   calls), or whose own Stop of the old session lets go of the object's
-//   last reference: E_UNEXPECTED, nothing kept.
-//   AddRef and Release once refs_ is 0: 0, nothing changes.
+//   Created        refs_ >= 1, no current Session. After construction.
+//   Started        a current Session, its worker thread running Run. After
+//                  a Start that returned S_OK.
+//   Started without a worker
+//                  a current Session that keeps the device and sink (and its
+//                  stop event, if it has one) but has no thread. After a
+//                  Start that found no event or no thread: E_UNEXPECTED.
+//   Stopped        no current Session, as Created. After Stop, or a Start
+//                  that kept nothing (null device, no memory, or the object
+//                  let go of during it): E_UNEXPECTED.
+//   Stopped, worker still running
+//                  as Stopped, but the worker of a Session that Stop ended
+//                  goes on: Stop gave up its wait. That Session, and so the
+//                  object's memory, stays until the worker lets go of it.
+//   Released       refs_ is 0: the final Release has stopped the object.
+//                  AddRef and Release answer 0 and change nothing,
+//                  QueryInterface fails with a null pointer, Start fails
+//                  and keeps nothing, Stop does nothing. The memory goes
+//                  when the last keeper lets go (below).
 //
-// Who owns what
+// Who frees what, and on which thread
 //
-//   RemoteModuleBase  refs_: the host's references, touched by the host's
-//                     calls only, on the thread the host makes them on (the
-//                     worker thread, for a Release from OnKey).
-//                     holds_: the object's memory. 1 while refs_ > 0, 1 for
-//                     each worker thread that has not ended, 1 for each Start
-//                     or Stop under way. The last DropHold frees the object;
-//                     the only memory that goes by a count.
-//                     session_: the Session of the current Start, until Stop.
-//                     retired_: Sessions that Stop let go of before their
-//                     worker ended; a later Start or Stop frees each once
-//                     its worker has ended, and the object's end frees all.
-//   Session           one per Start, created by Start, freed by Stop or as
-//                     above (never by its worker): one reference to the
-//                     device and one to the sink, the stop event, the worker
-//                     thread's handle, and the worker thread's hold on the
-//                     object. The object's end may come on a worker thread,
-//                     from the last DropHold.
-//   worker thread     its IRegisterAccess, a local of Run.
+//   the object's memory  keepers_: one for the host's references while
+//                  refs_ > 0, one for each Session, one for each Start and
+//                  each ending of a Session under way. The last to let go
+//                  frees it: the host's thread, or the thread of a worker
+//                  whose Session went last.
+//   a Session      its own keepers_: the Start that made it until it has
+//                  resumed the worker, the worker thread until Run has
+//                  returned, and whoever ends it (Stop, a later Start, the
+//                  final Release) until it has cut the worker off. The last
+//                  to let go frees it, on its thread; the Session closes its
+//                  stop event and thread handle and lets go of the object.
+//   device, sink   AddRef in Start, on its caller's thread. Release by
+//                  whoever ends the Session, on its thread, once the
+//                  Session is detached and cut off, except the object of a
+//                  call the worker had committed to when it was cut off
+//                  (OnKey, or the device's QueryInterface): the worker
+//                  releases that one, on its thread, as the call returns.
+//   IRegisterAccess  the worker's, from the device's QueryInterface to its
+//                  Release as Run ends, on the worker thread.
 //
-// On which thread the host's references are taken and given back
+// What can still come after Stop has returned, all on the worker thread:
+// the return of the one call the worker had committed to when Stop cut it
+// off (OnKey, the device's QueryInterface, or a register access), the
+// Release of that call's sink or device, and the Release of
+// IRegisterAccess. The worker tests the cut-off before each call of the
+// host's objects and begins none after it.
 //
-//   device, sink   AddRef: in Start, on its caller's thread.
-//                  Release: in Stop, the final Release or a Start that keeps
-//                  nothing, on its caller's thread (the worker thread, when
-//                  the host calls from OnKey), once the object's own state is
-//                  settled (Session detached, pointers gone): whatever host
-//                  code that Release runs may call Start, Stop or Release,
-//                  and the object is held until the call returns. One
-//                  exception: the object of a call the worker had committed
-//                  to when Stop gave up its wait (OnKey, or the device's
-//                  QueryInterface as the worker begins) is released by the
-//                  worker, on its thread, as that call returns. Once Stop has
-//                  returned the worker begins no call it had not committed
-//                  to before.
-//   registers      the device's QueryInterface, every register access and
-//                  their Release: on the worker thread, possibly after Stop
-//                  has returned.
+// The host's calls may come from any thread, two at once included (a
+// worker's late Release that calls back, say): the current Session changes
+// hands by atomic exchange, so one caller alone ends it; the counts are
+// atomic; and no lock is held across a call into the host.
 #pragma once
 
 #include <atomic>
@@ -162,13 +163,17 @@ inline constexpr uint32_t kStopWaitMs = 5000;
 // in simulated time.
 class RunContext {
  public:
-  // The device's QueryInterface, or E_UNEXPECTED once Stop has taken the
-  // device back.
+  // The device's QueryInterface, or E_UNEXPECTED and a null pointer once
+  // Stop has cut the worker off.
   virtual HRESULT QueryDevice(REFIID iid, void** object) = 0;
   // True once Stop has told the worker to end.
   virtual bool StopRequested() = 0;
+  // One register access each, results ignored; false, with no call made,
+  // once Stop has cut the worker off.
+  virtual bool ReadRegister(IRegisterAccess& registers, uint32_t offset, uint32_t* value) = 0;
+  virtual bool WriteRegister(IRegisterAccess& registers, uint32_t offset, uint32_t value) = 0;
   // Reports the first row of the module's key table with `code` to the sink,
-  // if there is a sink and such a row, and Stop has not taken the sink back.
+  // if there is a sink and such a row, and Stop has not cut the worker off.
   virtual void DispatchKey(int32_t code) = 0;
   // The same for the row that `keys` gives `code`.
   virtual void DispatchKey(int32_t code, const KeyMap& keys) = 0;
@@ -183,8 +188,7 @@ class RunContext {
 
 class Session;
 
-// The host calls the six operations from one thread at a time; the object is
-// freed only through DropHold.
+// The object's memory is freed only through LetGo.
 class RemoteModuleBase : public IRemoteModule, public NothrowAllocated {
  public:
   HRESULT PYX_CALL QueryInterface(REFIID iid, void** object) override;
@@ -207,16 +211,18 @@ class RemoteModuleBase : public IRemoteModule, public NothrowAllocated {
   RemoteModuleBase(const RemoteModuleBase&) = delete;
   RemoteModuleBase& operator=(const RemoteModuleBase&) = delete;
 
-  void Hold() { holds_.fetch_add(1, std::memory_order_relaxed); }
-  // Frees the object when this was the last hold: touch nothing after it.
-  void DropHold();
-  // Frees each retired Session whose worker has ended. Host's calls only.
-  void FreeEndedSessions();
+  // The object's memory: Keep while it may be touched, LetGo after. The
+  // last LetGo frees it: touch nothing after a LetGo.
+  void Keep() { keepers_.fetch_add(1, std::memory_order_relaxed); }
+  void LetGo();
+  // Ends `session`, detached from session_ by the caller: the worker is told
+  // to end, waited for and cut off, then the references left to the caller
+  // are released on its thread.
+  void EndSession(Session* session);
 
-  ULONG refs_ = 1;
-  std::atomic<uint32_t> holds_{1};
-  Session* session_ = nullptr;
-  Session* retired_ = nullptr;
+  std::atomic<ULONG> refs_{1};  // the host's references
+  std::atomic<uint32_t> keepers_{1};
+  std::atomic<Session*> session_{nullptr};  // the current one
   const KeyEntry* const table_;
   const int32_t count_;
   const uint32_t stop_wait_ms_;

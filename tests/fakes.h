@@ -142,6 +142,7 @@ class FakeRegisters final : public IRegisterAccess {
   ULONG PYX_CALL Release() override { return count_.Drop(); }
   HRESULT PYX_CALL Placeholder() override { return E_UNEXPECTED; }
   HRESULT PYX_CALL ReadRegister(uint32_t offset, uint32_t* value) override {
+    Begin();
     if (!Held()) return E_UNEXPECTED;
     if (fail_reads) {
       Record({'R', offset, 0});
@@ -153,6 +154,7 @@ class FakeRegisters final : public IRegisterAccess {
     return S_OK;
   }
   HRESULT PYX_CALL WriteRegister(uint32_t offset, uint32_t value) override {
+    Begin();
     if (!Held()) return E_UNEXPECTED;
     if (offset == 0x118) enable.store(value);
     Record({'W', offset, value});
@@ -173,8 +175,15 @@ class FakeRegisters final : public IRegisterAccess {
   std::atomic<uint32_t> data{0x4000};  // no key down
   std::atomic<bool> fail_reads{false};
   std::atomic<int> unheld_calls{0};
+  std::atomic<int> begun{0};  // accesses begun
+  // Runs first in each access, after `begun` counts it. Set before Start.
+  std::function<void()> on_access;
 
  private:
+  void Begin() {
+    ++begun;
+    if (on_access) on_access();
+  }
   bool Held() {
     if (count_.refs() > 1) return true;  // beyond the test's own
     ++unheld_calls;

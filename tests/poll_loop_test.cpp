@@ -86,6 +86,14 @@ class SimulatedContext final : public RunContext {
     return E_NOINTERFACE;
   }
   bool StopRequested() override { return now >= end_ms_ || cycles++ >= max_cycles_; }
+  bool ReadRegister(IRegisterAccess& registers, uint32_t offset, uint32_t* value) override {
+    registers.ReadRegister(offset, value);
+    return true;
+  }
+  bool WriteRegister(IRegisterAccess& registers, uint32_t offset, uint32_t value) override {
+    registers.WriteRegister(offset, value);
+    return true;
+  }
   void DispatchKey(int32_t code) override { DispatchKey(code, KeyMap()); }
   void DispatchKey(int32_t code, const KeyMap& keys) override {
     reports.push_back({now, code});

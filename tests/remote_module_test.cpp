@@ -8,6 +8,7 @@
 #include <functional>
 #include <string>
 
+#include "card/poller.h"
 #include "platform/platform.h"
 #include "tests/fakes.h"
 
@@ -450,6 +451,80 @@ TEST_F(LateWorker, ADeviceInsideQueryInterfaceIsReleasedByTheWorkerAndTheSinkByS
   module_->Release();
 }
 
+void NoLog(const char*, ...) {}
+
+// A register access that outlasts Stop's wait is the worker's last: once
+// Stop has returned, no other begins; the worker then gives back its
+// registers.
+TEST_F(LateWorker, RegisterAccessesEndWithTheOneUnderWayWhenStopGivesUp) {
+  std::atomic<bool> in_access{false};
+  device_.registers.on_access = [&] {
+    if (device_.registers.begun != 4) return;  // the second cycle's first
+    in_access = true;
+    std::unique_lock<std::mutex> lock(gate_mutex_);
+    gate_changed_.wait(lock, [this] { return gate_open_; });
+  };
+  ModuleSettings settings;
+  module_ = new (std::nothrow) ProbeModule(
+      [&settings](RunContext& context) {
+        void* registers = nullptr;
+        if (FAILED(context.QueryDevice(IID_IRegisterAccess, &registers))) return -1;
+        auto* access = static_cast<IRegisterAccess*>(registers);
+        PollUntilStopped(*access, context, settings, NoLog);
+        return static_cast<int32_t>(access->Release());
+      },
+      &destroyed_, 3, kWaitMs);
+  ASSERT_EQ(module_->Start(&sink_, &device_), S_OK);
+  ASSERT_TRUE(WaitUntil([&] { return in_access.load(); }));
+  module_->Stop();  // gives up while the access blocks
+  const int begun = device_.registers.begun;
+  OpenGate();
+  ASSERT_TRUE(WaitUntil([&] { return device_.registers.refs() == 1; }));
+  EXPECT_EQ(device_.registers.begun, begun);
+  EXPECT_EQ(device_.registers.unheld_calls, 0);
+  EXPECT_EQ(module_->Release(), 0u);
+  EXPECT_TRUE(WaitUntil([&] { return destroyed_ == 1; }));
+}
+
+// A sink whose Release comes late, on the worker thread, and stops the
+// module there while the host's own thread stops it too: whichever Stop
+// takes the current Session ends it, once; every object is released once.
+TEST_F(LateWorker, ALateReleaseThatStopsBesideTheHostEndsEachSessionOnce) {
+  FakeSink second_sink;
+  FakeDevice second_device;
+  std::atomic<bool> in_call{false}, release_call{false}, late_stop{false};
+  sink_.SetOnKey([&] {
+    if (in_call.exchange(true)) return;
+    while (!release_call) std::this_thread::sleep_for(1ms);
+  });
+  module_ = new (std::nothrow) ProbeModule(
+      [](RunContext& context) {
+        context.DispatchKey(7);
+        return RunUntilStopped(context);
+      },
+      &destroyed_, 3, kWaitMs);
+  ASSERT_EQ(module_->Start(&sink_, &device_), S_OK);
+  ASSERT_TRUE(WaitUntil([&] { return in_call.load(); }));
+  module_->Stop();  // gives up while OnKey blocks: the sink is the worker's to release
+  ASSERT_EQ(module_->Start(&second_sink, &second_device), S_OK);
+  sink_.counts().on_last_release = [&] {
+    late_stop = true;
+    module_->Stop();
+  };
+  sink_.counts().Drop();  // the worker holds the last reference now
+  release_call = true;
+  ASSERT_TRUE(WaitUntil([&] { return late_stop.load(); }));
+  EXPECT_EQ(module_->Stop(), S_OK);
+  EXPECT_EQ(module_->Release(), 0u);
+  ASSERT_TRUE(WaitUntil([&] { return destroyed_ == 1; }));
+  EXPECT_EQ(sink_.refs(), 0u);
+  EXPECT_EQ(device_.refs(), 1u);
+  EXPECT_EQ(second_sink.refs(), 1u);
+  EXPECT_EQ(second_device.refs(), 1u);
+  EXPECT_EQ(second_sink.counts().releasers().size(), 1u);
+  EXPECT_EQ(second_device.counts().releasers().size(), 1u);
+}
+
 // A host's sink that keeps what it saw in plain fields, and reads them once
 // Stop has returned: an OnKey that returns within Stop's wait is ordered
 // before that read (ThreadSanitizer checks it).
@@ -511,15 +586,16 @@ TEST(PlatformClock, CountsMillisecondsOfRealTimeAndNeverGoesBack) {
 // left running a worker that nothing can stop.
 TEST(CallBackFromRelease, EachObjectIsReleasedOnceAndNoWorkerIsLeftBehind) {
   enum Dies { kSink, kDevice };
-  enum Calls { kStop, kStartAgain, kReleaseModule };
+  enum Calls { kStop, kStartAgain, kReleaseModule, kAddRef, kQueryInterface };
   enum Trigger { kByStop, kByFinalRelease, kByStart };
   struct Row {
     const char* what;
     Dies dies;
     Calls calls;
     Trigger trigger;
-    HRESULT nested;      // what the call from Release returns
-    bool fresh_running;  // the fresh objects are held by a running worker after the trigger
+    HRESULT nested;        // what the call from Release returns (S_OK: 0 from Release or AddRef)
+    bool fresh_running;    // the fresh objects are held by a running worker after the trigger
+    HRESULT start = S_OK;  // what the triggering Start returns
   };
   const Row rows[] = {
       {"sink stops", kSink, kStop, kByStop, S_OK, false},
@@ -534,6 +610,14 @@ TEST(CallBackFromRelease, EachObjectIsReleasedOnceAndNoWorkerIsLeftBehind) {
       {"device starts in the final Release", kDevice, kStartAgain, kByFinalRelease, E_UNEXPECTED,
        false},
       {"sink starts again inside Start", kSink, kStartAgain, kByStart, S_OK, false},
+      {"sink lets go of the module's last reference inside Start", kSink, kReleaseModule, kByStart,
+       S_OK, false, E_UNEXPECTED},
+      {"sink releases the module in the final Release", kSink, kReleaseModule, kByFinalRelease,
+       S_OK, false},
+      {"device adds a reference in the final Release", kDevice, kAddRef, kByFinalRelease, S_OK,
+       false},
+      {"sink asks for the module in the final Release", kSink, kQueryInterface, kByFinalRelease,
+       S_OK, false},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
@@ -548,13 +632,19 @@ TEST(CallBackFromRelease, EachObjectIsReleasedOnceAndNoWorkerIsLeftBehind) {
       if (row.calls == kStop) nested = probe->Stop();
       if (row.calls == kStartAgain) nested = probe->Start(&fresh_sink, &fresh_device);
       if (row.calls == kReleaseModule) nested = probe->Release() == 0 ? S_OK : E_UNEXPECTED;
+      if (row.calls == kAddRef) nested = probe->AddRef() == 0 ? S_OK : E_UNEXPECTED;
+      if (row.calls == kQueryInterface) {
+        void* object = &object;
+        const HRESULT got = probe->QueryInterface(IID_IRemoteModule, &object);
+        nested = FAILED(got) && object == nullptr ? S_OK : E_UNEXPECTED;
+      }
     };
     dying.Drop();  // the module holds the last reference now
 
     if (row.trigger == kByStop) {
       EXPECT_EQ(probe->Stop(), S_OK);
     } else if (row.trigger == kByStart) {
-      EXPECT_EQ(probe->Start(&later_sink, &later_device), S_OK);
+      EXPECT_EQ(probe->Start(&later_sink, &later_device), row.start);
     } else {
       EXPECT_EQ(probe->Release(), 0u);
     }

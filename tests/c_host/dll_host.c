@@ -49,6 +49,8 @@ typedef struct Registers {
   IRegisterAccess iface;
   LONG refs;
   volatile LONG data;
+  volatile LONG begun; /* accesses begun */
+  LONG block_at;       /* the access, counted from 1, that blocks for 6 s */
   uint32_t enable;
   int wrong_self;
   int count;
@@ -84,13 +86,19 @@ static HRESULT PYX_CALL RegPlaceholder(IRegisterAccess* self) {
   printf("FAILED: slot 3 of IRegisterAccess was called\n");
   return E_UNEXPECTED;
 }
+/* Counts an access as it begins; the one at block_at outlasts Stop's wait. */
+static void BeginAccess(void) {
+  if (InterlockedIncrement(&g_regs.begun) == g_regs.block_at) Sleep(6000);
+}
 static HRESULT PYX_CALL RegRead(IRegisterAccess* self, uint32_t offset, uint32_t* value) {
+  BeginAccess();
   if (self != &g_regs.iface) g_regs.wrong_self = 1;
   *value = offset == 0x200 ? (uint32_t)g_regs.data : g_regs.enable;
   Record('R', offset, *value);
   return S_OK;
 }
 static HRESULT PYX_CALL RegWrite(IRegisterAccess* self, uint32_t offset, uint32_t value) {
+  BeginAccess();
   if (self != &g_regs.iface) g_regs.wrong_self = 1;
   if (offset == 0x118) g_regs.enable = value;
   Record('W', offset, value);
@@ -103,7 +111,14 @@ static const IRegisterAccessVtbl kRegVtbl = {RegQueryInterface, RegAddRef, RegRe
 
 /* What a device or sink calls on the module from the Release that takes its
  * count to 0. */
-enum Callback { kNoCallback, kCallStop, kCallStart, kCallRelease };
+enum Callback {
+  kNoCallback,
+  kCallStop,
+  kCallStart,
+  kCallRelease,
+  kCallAddRef,
+  kCallQueryInterface /* result 0: refused, with a null pointer */
+};
 
 struct Device;
 struct Sink;
@@ -114,16 +129,24 @@ typedef struct Dying {
   IUnknown* fresh_device;
   HRESULT result;
   int called;
+  volatile LONG entered; /* 1 as the call begins */
 } Dying;
 
 static void LastReleased(Dying* dying) {
   IRemoteModule* module = dying->module;
   if (dying->callback == kNoCallback || dying->called++) return;
+  InterlockedExchange(&dying->entered, 1);
   if (dying->callback == kCallStop) dying->result = module->lpVtbl->Stop(module);
   if (dying->callback == kCallStart) {
     dying->result = module->lpVtbl->Start(module, dying->fresh_sink, dying->fresh_device);
   }
   if (dying->callback == kCallRelease) dying->result = (HRESULT)module->lpVtbl->Release(module);
+  if (dying->callback == kCallAddRef) dying->result = (HRESULT)module->lpVtbl->AddRef(module);
+  if (dying->callback == kCallQueryInterface) {
+    void* out = &out;
+    HRESULT got = module->lpVtbl->QueryInterface(module, &IID_IRemoteModule, &out);
+    dying->result = FAILED(got) && out == NULL ? 0 : 1;
+  }
 }
 
 /* ---- device ------------------------------------------------------------- */
@@ -830,37 +853,48 @@ static void CheckLateWorker(HMODULE library, PFN_GetInterfacePtr factory, const 
   CHECK(strstr(log, "Tarvikon: Break event received. Bye!\r\n") != NULL, "late farewell: %s", log);
 }
 
-/* A sink or a device that calls Stop, Start with fresh objects, or Release
- * (it holds the module's last reference) on the module from its own last
- * Release, inside the module's Stop or final Release. Each object must be
- * released once, and no worker may be left that nothing can stop. */
+/* A sink or a device that calls Stop, Start with fresh objects, Release (it
+ * holds the module's last reference), AddRef or QueryInterface on the module
+ * from its own last Release, inside the module's Stop, final Release, or a
+ * Start that stops it first. Each object must be released once, no worker
+ * may be left that nothing can stop, and a module on its way out takes no
+ * reference. */
 static void CheckCallBackFromRelease(PFN_GetInterfacePtr factory) {
+  enum Trigger { kByStop, kByFinalRelease, kByStart };
   static const struct {
     const char* what;
     int device_dies;
     enum Callback callback;
-    int final_release; /* the module's final Release, not Stop, lets go */
+    enum Trigger trigger;
     HRESULT nested;
+    HRESULT start; /* what the triggering Start returns */
   } kRows[] = {
-      {"sink stops", 0, kCallStop, 0, S_OK},
-      {"device stops", 1, kCallStop, 0, S_OK},
-      {"sink starts again", 0, kCallStart, 0, S_OK},
-      {"device starts again", 1, kCallStart, 0, S_OK},
-      {"sink owns the module's last reference", 0, kCallRelease, 0, 0},
-      {"device owns the module's last reference", 1, kCallRelease, 0, 0},
-      {"sink starts in the final Release", 0, kCallStart, 1, E_UNEXPECTED},
+      {"sink stops", 0, kCallStop, kByStop, S_OK, S_OK},
+      {"device stops", 1, kCallStop, kByStop, S_OK, S_OK},
+      {"sink starts again", 0, kCallStart, kByStop, S_OK, S_OK},
+      {"device starts again", 1, kCallStart, kByStop, S_OK, S_OK},
+      {"sink owns the module's last reference", 0, kCallRelease, kByStop, 0, S_OK},
+      {"device owns the module's last reference", 1, kCallRelease, kByStop, 0, S_OK},
+      {"sink starts in the final Release", 0, kCallStart, kByFinalRelease, E_UNEXPECTED, S_OK},
+      {"sink lets go of the module's last reference inside Start", 0, kCallRelease, kByStart, 0,
+       E_UNEXPECTED},
+      {"sink releases the module in the final Release", 0, kCallRelease, kByFinalRelease, 0, S_OK},
+      {"device adds a reference in the final Release", 1, kCallAddRef, kByFinalRelease, 0, S_OK},
+      {"sink asks for the module in the final Release", 0, kCallQueryInterface, kByFinalRelease, 0,
+       S_OK},
   };
-  static Device fresh_device;
-  static Sink fresh_sink;
+  static Device fresh_device, later_device;
+  static Sink fresh_sink, later_sink;
   size_t i;
   WriteText("pyx.ini", "[PYXRemote]\r\nKeyFirstDelay=50\r\nKeyRepeatDelay=50\r\n");
   for (i = 0; i < sizeof kRows / sizeof kRows[0]; ++i) {
     IRemoteModule* module;
     Dying* dying;
-    int started_again = kRows[i].callback == kCallStart && !kRows[i].final_release;
+    int started_again = kRows[i].callback == kCallStart && kRows[i].trigger == kByStop;
+    int freed = kRows[i].callback == kCallRelease || kRows[i].trigger == kByFinalRelease;
     ResetHostObjects();
-    fresh_device = g_device;
-    fresh_sink = g_sink;
+    fresh_device = later_device = g_device;
+    fresh_sink = later_sink = g_sink;
     module = Create(factory);
     if (!module) return;
     dying = kRows[i].device_dies ? &g_device.dying : &g_sink.dying;
@@ -876,8 +910,11 @@ static void CheckCallBackFromRelease(PFN_GetInterfacePtr factory) {
     } else {
       SinkRelease(&g_sink.iface);
     }
-    if (kRows[i].final_release) {
+    if (kRows[i].trigger == kByFinalRelease) {
       CHECK(module->lpVtbl->Release(module) == 0, "%s: final release", kRows[i].what);
+    } else if (kRows[i].trigger == kByStart) {
+      CHECK(module->lpVtbl->Start(module, &later_sink.iface, &later_device.iface) == kRows[i].start,
+            "%s: start", kRows[i].what);
     } else {
       CHECK(module->lpVtbl->Stop(module) == S_OK, "%s: stop", kRows[i].what);
     }
@@ -893,19 +930,83 @@ static void CheckCallBackFromRelease(PFN_GetInterfacePtr factory) {
     if (started_again) {
       CHECK(WaitFor(&g_regs.refs, 2, 1000), "%s: the new worker polls", kRows[i].what);
     }
-    if (kRows[i].callback != kCallRelease && !kRows[i].final_release) {
-      CHECK(module->lpVtbl->Release(module) == 0, "%s: last release", kRows[i].what);
-    }
+    if (!freed) CHECK(module->lpVtbl->Release(module) == 0, "%s: last release", kRows[i].what);
     CHECK(fresh_device.refs == 1 && fresh_sink.refs == 1 &&
               fresh_device.releases == started_again && WaitFor(&g_regs.refs, 1, 1000),
           "%s: fresh objects given back once (device %ld, sink %ld), registers %ld", kRows[i].what,
           fresh_device.releases, fresh_sink.releases, g_regs.refs);
+    CHECK(later_device.refs == 1 && later_sink.refs == 1 &&
+              later_device.releases == (kRows[i].trigger == kByStart),
+          "%s: later objects given back once (device %ld, sink %ld)", kRows[i].what,
+          later_device.releases, later_sink.releases);
     printf(
         "from the last Release, %s: nested call 0x%lx; the module released the device %ldx, "
         "the sink %ldx, the fresh device %ldx, the fresh sink %ldx\n",
         kRows[i].what, (unsigned long)dying->result, g_device.releases - kRows[i].device_dies,
         g_sink.releases - !kRows[i].device_dies, fresh_device.releases, fresh_sink.releases);
   }
+}
+
+/* A register access that outlasts Stop's 5 s wait: once Stop has returned,
+ * no other access begins; the worker then gives back its registers. */
+static void CheckRegistersAfterStop(PFN_GetInterfacePtr factory) {
+  IRemoteModule* module;
+  LONG begun_at_stop;
+  WriteText("pyx.ini", "[PYXRemote]\r\nKeyFirstDelay=50\r\nKeyRepeatDelay=50\r\n");
+  ResetHostObjects();
+  g_regs.block_at = 4; /* the second cycle's first */
+  module = Create(factory);
+  if (!module) return;
+  CHECK(module->lpVtbl->Start(module, &g_sink.iface, &g_device.iface) == S_OK, "start");
+  CHECK(WaitFor(&g_regs.begun, 4, 2000), "the second cycle began");
+  CHECK(module->lpVtbl->Stop(module) == S_OK, "stop");
+  begun_at_stop = g_regs.begun;
+  CHECK(g_device.refs == 1 && g_sink.refs == 1, "Stop gave back device %ld and sink %ld",
+        g_device.refs, g_sink.refs);
+  CHECK(WaitFor(&g_regs.refs, 1, 3000), "registers given back: %ld", g_regs.refs);
+  CHECK(g_regs.begun == begun_at_stop && begun_at_stop == 4,
+        "no register access began after Stop returned: %ld at Stop, %ld after", begun_at_stop,
+        g_regs.begun);
+  CHECK(module->lpVtbl->Release(module) == 0, "last release");
+}
+
+/* The sink's OnKey blocks past Stop's wait, so the worker releases it when
+ * the call returns; its Release then stops the module, on the worker thread,
+ * while the host's thread stops it too and lets go of it. Each Session is
+ * ended once and every object released once. */
+static void CheckLateReleaseBesideStop(PFN_GetInterfacePtr factory) {
+  static Device second_device;
+  static Sink second_sink;
+  IRemoteModule* module;
+  WriteText("pyx.ini", "[PYXRemote]\r\nKeyFirstDelay=50\r\nKeyRepeatDelay=50\r\n");
+  ResetHostObjects();
+  second_device = g_device;
+  second_sink = g_sink;
+  g_regs.data = 30 << 8;
+  g_sink.action = kBlock6s;
+  module = Create(factory);
+  if (!module) return;
+  CHECK(module->lpVtbl->Start(module, &g_sink.iface, &g_device.iface) == S_OK, "start");
+  CHECK(WaitFor(&g_sink.count, 1, 2000), "first report");
+  CHECK(module->lpVtbl->Stop(module) == S_OK, "stop gives up while OnKey blocks");
+  CHECK(module->lpVtbl->Start(module, &second_sink.iface, &second_device.iface) == S_OK,
+        "start with other objects");
+  g_sink.dying.callback = kCallStop;
+  g_sink.dying.module = module;
+  SinkRelease(&g_sink.iface); /* the worker holds the last reference */
+  CHECK(WaitFor(&g_sink.dying.entered, 1, 3000), "the late Release calls Stop");
+  CHECK(module->lpVtbl->Stop(module) == S_OK, "the host's Stop beside it");
+  CHECK(module->lpVtbl->Release(module) == 0, "last release");
+  CHECK(WaitFor(&second_device.refs, 1, 7000) && WaitFor(&second_sink.refs, 1, 1000) &&
+            WaitFor(&g_regs.refs, 1, 1000),
+        "second device %ld, sink %ld and registers %ld given back", second_device.refs,
+        second_sink.refs, g_regs.refs);
+  Sleep(100);
+  CHECK(second_device.releases == 1 && second_sink.releases == 1 && g_device.releases == 1 &&
+            g_sink.releases == 2 && g_sink.dying.called == 1,
+        "each released once: second device %ldx, second sink %ldx, first device %ldx, first "
+        "sink %ldx",
+        second_device.releases, second_sink.releases, g_device.releases, g_sink.releases);
 }
 
 int main(int argc, char** argv) {
@@ -955,7 +1056,9 @@ int main(int argc, char** argv) {
   CheckPyxIniOptions(factory);
   CheckShutdownFromOnKey(factory);
   CheckCallBackFromRelease(factory);
+  CheckRegistersAfterStop(factory);
   CheckBlockingSink(factory);
+  CheckLateReleaseBesideStop(factory);
   CheckLateWorker(library, factory, argv[1]);
 
 done:
