@@ -48,7 +48,7 @@ const std::vector<KeyboardKey>& KeyboardMap() {
   return map;
 }
 
-bool HoldRemoteKey(Session& session, Console& console, const Keymap& keymap, const char* remote) {
+bool HoldRemoteKey(ModuleRun& run, Console& console, const Keymap& keymap, const char* remote) {
   const Key* key = FindKeyByName(remote);
   const int32_t code = keymap.CodeOf(key);
   std::string said = std::string("[") + remote + " held";
@@ -57,9 +57,9 @@ bool HoldRemoteKey(Session& session, Console& console, const Keymap& keymap, con
   } else if (keymap.Moved(key)) {
     said += ", code " + std::to_string(code) + " as pyx.ini moves it";
   }
-  console.Line(Stamp(session.NowMs(), said + "]"));
+  console.Line(Stamp(run.NowMs(), said + "]"));
   if (code < 0 || code > 63) return false;
-  session.Press(code, remote);
+  run.Press(code, remote);
   return true;
 }
 

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "keys.h"
-#include "session.h"
+#include "module_run.h"
 
 namespace remote_host {
 
@@ -26,11 +26,11 @@ bool CanRunInteractive(std::string* error);
 // Runs until q (or end of input), sending each remote key as the code
 // `keymap` gives it. Returns the exit status; `error` says why when it is
 // not 0.
-int RunInteractive(Session& session, Console& console, const Keymap& keymap, std::string* error);
+int RunInteractive(ModuleRun& run, Console& console, const Keymap& keymap, std::string* error);
 
 // Holds the remote key named `remote` (a name of the key table without
 // "Key_") as the code `keymap` gives it, and says so; a key with no code
 // the card can send is said so and not held. Whether it is held.
-bool HoldRemoteKey(Session& session, Console& console, const Keymap& keymap, const char* remote);
+bool HoldRemoteKey(ModuleRun& run, Console& console, const Keymap& keymap, const char* remote);
 
 }  // namespace remote_host

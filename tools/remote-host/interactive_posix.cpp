@@ -45,7 +45,7 @@ bool CanRunInteractive(std::string* error) {
   return false;
 }
 
-int RunInteractive(Session& session, Console& console, const Keymap& keymap, std::string* error) {
+int RunInteractive(ModuleRun& run, Console& console, const Keymap& keymap, std::string* error) {
   RawTerminal terminal;
   if (!terminal.Enter()) {
     *error = "cannot put the terminal into raw mode";
@@ -68,7 +68,7 @@ int RunInteractive(Session& session, Console& console, const Keymap& keymap, std
     }
     while (!pending.empty()) {
       if (pending[0] == 'q' || pending[0] == 'Q' || pending[0] == 3 || pending[0] == 4) {
-        session.LetGo();
+        run.LetGo();
         return 0;
       }
       const KeyboardKey* match = nullptr;
@@ -89,23 +89,23 @@ int RunInteractive(Session& session, Console& console, const Keymap& keymap, std
         continue;
       }
       pending.erase(0, match->input.size());
-      const double now = session.NowMs();
+      const double now = run.NowMs();
       if (held != nullptr && std::string(held->remote) == match->remote) {
         repeating = true;
       } else {
-        held = HoldRemoteKey(session, console, keymap, match->remote) ? match : nullptr;
+        held = HoldRemoteKey(run, console, keymap, match->remote) ? match : nullptr;
         repeating = false;
       }
       last_byte_ms = now;
     }
     if (held != nullptr &&
-        session.NowMs() - last_byte_ms > (repeating ? kRepeatGapMs : kFirstRepeatWaitMs)) {
-      session.LetGo();
-      console.Line(Stamp(session.NowMs(), "[let go]"));
+        run.NowMs() - last_byte_ms > (repeating ? kRepeatGapMs : kFirstRepeatWaitMs)) {
+      run.LetGo();
+      console.Line(Stamp(run.NowMs(), "[let go]"));
       held = nullptr;
     }
   }
-  session.LetGo();
+  run.LetGo();
   return 0;
 }
 

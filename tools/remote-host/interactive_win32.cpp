@@ -69,7 +69,7 @@ bool CanRunInteractive(std::string* error) {
   return false;
 }
 
-int RunInteractive(Session& session, Console& console, const Keymap& keymap, std::string* error) {
+int RunInteractive(ModuleRun& run, Console& console, const Keymap& keymap, std::string* error) {
   const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
   RawConsole raw(input);
   if (!raw.Enter()) {
@@ -88,21 +88,21 @@ int RunInteractive(Session& session, Console& console, const Keymap& keymap, std
       const KEY_EVENT_RECORD& key = records[i].Event.KeyEvent;
       const char typed = key.uChar.AsciiChar;
       if (key.bKeyDown && (typed == 'q' || typed == 'Q' || typed == 3)) {
-        session.LetGo();
+        run.LetGo();
         return 0;
       }
       const KeyboardKey* entry = MapKey(key);
       if (entry == nullptr) continue;
       if (key.bKeyDown && entry != held) {
-        held = HoldRemoteKey(session, console, keymap, entry->remote) ? entry : nullptr;
+        held = HoldRemoteKey(run, console, keymap, entry->remote) ? entry : nullptr;
       } else if (!key.bKeyDown && entry == held) {
-        session.LetGo();
-        console.Line(Stamp(session.NowMs(), "[let go]"));
+        run.LetGo();
+        console.Line(Stamp(run.NowMs(), "[let go]"));
         held = nullptr;
       }
     }
   }
-  session.LetGo();
+  run.LetGo();
   return 0;
 }
 

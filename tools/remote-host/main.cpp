@@ -18,9 +18,9 @@
 
 #include "interactive.h"
 #include "module_library.h"
+#include "module_run.h"
 #include "record.h"
 #include "script.h"
-#include "session.h"
 
 namespace fs = std::filesystem;
 using namespace remote_host;
@@ -165,29 +165,29 @@ int ParseOptions(int argc, char** argv, Options* options) {
   return 0;
 }
 
-void PlayScript(Session& session, Console& console, const Keymap& keymap,
+void PlayScript(ModuleRun& run, Console& console, const Keymap& keymap,
                 const std::vector<Step>& steps) {
   for (const Step& step : steps) {
     std::string shown = "[" + step.text + "]";
     if (step.key != nullptr && keymap.Moved(step.key)) {
       shown += " sends code " + std::to_string(step.code) + ", as pyx.ini moves " + step.key->name;
     }
-    console.Line(Stamp(session.NowMs(), shown));
+    console.Line(Stamp(run.NowMs(), shown));
     switch (step.kind) {
       case Step::kPress:
-        session.Press(step.code, step.text);
+        run.Press(step.code, step.text);
         break;
       case Step::kWait:
-        session.LetGo();
+        run.LetGo();
         break;
       case Step::kClear:
-        session.LetGo();
-        session.ClearCode();
+        run.LetGo();
+        run.ClearCode();
         continue;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(step.ms));
   }
-  session.LetGo();
+  run.LetGo();
 }
 
 std::string LogSince(const fs::path& log, std::uintmax_t offset) {
@@ -234,29 +234,29 @@ int main(int argc, char** argv) {
   RunRecord record;
   Keymap keymap;
   {
-    Session session(console);
+    ModuleRun run(console);
     std::string error;
-    SessionOptions session_options{library, options.trace};
-    if (!session.Load(session_options, &error)) return Failure(error);
+    RunOptions run_options{library, options.trace};
+    if (!run.Load(run_options, &error)) return Failure(error);
     // Keys go by the keymap the object's construction lines state.
     keymap = KeymapFromLog(LogSince(log, log_before));
     if (std::string unsendable = SendKeysAs(keymap, &steps); !unsendable.empty()) {
       return Usage(unsendable);
     }
-    if (!session.Start(&error)) return Failure(error);
+    if (!run.Start(&error)) return Failure(error);
     console.Line("remote-host: " + library + " started; folder " + fs::current_path().string());
     if (options.interactive) {
-      status = RunInteractive(session, console, keymap, &error);
+      status = RunInteractive(run, console, keymap, &error);
     } else {
-      PlayScript(session, console, keymap, steps);
+      PlayScript(run, console, keymap, steps);
     }
-    console.Line(Stamp(session.NowMs(), "[stop]"));
-    session.End();
+    console.Line(Stamp(run.NowMs(), "[stop]"));
+    run.End();
     if (status != 0) {
       std::fprintf(stderr, "remote-host: %s\n", error.c_str());
       return status;
     }
-    record = session.record();
+    record = run.record();
     record.keymap = keymap;
   }
 

@@ -1,4 +1,4 @@
-#include "session.h"
+#include "module_run.h"
 
 #include <cinttypes>
 #include <cstring>
@@ -19,29 +19,29 @@ std::string Stamp(double ms, const std::string& what) {
   return prefix + what;
 }
 
-double Session::NowMs() const {
+double ModuleRun::NowMs() const {
   return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - origin_)
       .count();
 }
 
-HRESULT PYX_CALL Session::Sink::QueryInterface(REFIID, void** object) {
+HRESULT PYX_CALL ModuleRun::Sink::QueryInterface(REFIID, void** object) {
   *object = nullptr;
   return E_NOINTERFACE;
 }
 
-HRESULT PYX_CALL Session::Sink::OnKey(const char* name, const char* command) {
-  const double at = session.NowMs();
+HRESULT PYX_CALL ModuleRun::Sink::OnKey(const char* name, const char* command) {
+  const double at = run.NowMs();
   {
-    std::lock_guard<std::mutex> lock(session.record_mutex_);
-    session.record_.reports.push_back({at, name, command});
+    std::lock_guard<std::mutex> lock(run.record_mutex_);
+    run.record_.reports.push_back({at, name, command});
   }
   char line[128];
   std::snprintf(line, sizeof line, "%-18s %s", name, *command ? command : "-");
-  session.console_.Line(Stamp(at, line));
+  run.console_.Line(Stamp(at, line));
   return S_OK;
 }
 
-bool Session::Load(const SessionOptions& options, std::string* error) {
+bool ModuleRun::Load(const RunOptions& options, std::string* error) {
   if (!library_.Load(options.library_path, error)) return false;
   module_ = library_.factory()();
   if (module_ == nullptr) {
@@ -60,7 +60,7 @@ bool Session::Load(const SessionOptions& options, std::string* error) {
   return true;
 }
 
-bool Session::Start(std::string* error) {
+bool ModuleRun::Start(std::string* error) {
   origin_ = std::chrono::steady_clock::now();
   const HRESULT started = module_->Start(&sink_, card_.device());
   if (FAILED(started)) {
@@ -76,21 +76,21 @@ bool Session::Start(std::string* error) {
   return true;
 }
 
-void Session::Press(int32_t code, const std::string& step) {
+void ModuleRun::Press(int32_t code, const std::string& step) {
   LetGo();
   card_.HoldCode(code);
   record_.presses.push_back({code, step, NowMs(), 0});
   pressed_ = true;
 }
 
-void Session::LetGo() {
+void ModuleRun::LetGo() {
   if (!pressed_) return;
   card_.LetGo();
   record_.presses.back().end_ms = NowMs();
   pressed_ = false;
 }
 
-void Session::End() {
+void ModuleRun::End() {
   LetGo();
   if (module_ != nullptr) {
     const double began = NowMs();

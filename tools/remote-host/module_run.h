@@ -24,21 +24,21 @@ class Console {
   std::mutex mutex_;
 };
 
-struct SessionOptions {
+struct RunOptions {
   std::string library_path;
   bool trace = false;
 };
 
-class Session {
+class ModuleRun {
  public:
-  explicit Session(Console& console) : console_(console), sink_(*this) {}
-  ~Session() { End(); }
-  Session(const Session&) = delete;
-  Session& operator=(const Session&) = delete;
+  explicit ModuleRun(Console& console) : console_(console), sink_(*this) {}
+  ~ModuleRun() { End(); }
+  ModuleRun(const ModuleRun&) = delete;
+  ModuleRun& operator=(const ModuleRun&) = delete;
 
   // Loads the module and creates an object, which writes its construction
   // lines to the log. False, with the reason in `error`, when either fails.
-  bool Load(const SessionOptions& options, std::string* error);
+  bool Load(const RunOptions& options, std::string* error);
   // Starts the object with the simulated card. False, with the reason in
   // `error`, when it refuses; nothing is left running.
   bool Start(std::string* error);
@@ -56,12 +56,12 @@ class Session {
 
  private:
   struct Sink final : IKeySink {
-    explicit Sink(Session& session) : session(session) {}
+    explicit Sink(ModuleRun& run) : run(run) {}
     HRESULT PYX_CALL QueryInterface(REFIID iid, void** object) override;
     ULONG PYX_CALL AddRef() override { return static_cast<ULONG>(++refs); }
     ULONG PYX_CALL Release() override { return static_cast<ULONG>(--refs); }
     HRESULT PYX_CALL OnKey(const char* name, const char* command) override;
-    Session& session;
+    ModuleRun& run;
     std::atomic<long> refs{1};
   };
 
