@@ -1,16 +1,31 @@
 /* A host in C: loads PYXRemote, hands it a card and a key sink, lets it run
  * for a moment, and lets go. The card here shows the Power key held down.
+ *
+ * Its objects count their references for real and free themselves at 0, as
+ * a host's must, so they can be copied as they are: the counts are atomic,
+ * because the module's worker thread takes and gives back references too.
  * How to build and run it: the host developer's guide, "Building a host".
+ *
+ *   host PYXRemote.dll              Stop and Release after 1.2 s
+ *   host PYXRemote.dll --power-off  the sink stops the module and lets go of
+ *                                   it from OnKey, as a Power key that
+ *                                   closes the application would
  */
+#include <stddef.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 /* Before any Windows header, so that the system's IUnknown takes a const
- * table, as the device below has. */
+ * table, as the card below has. */
 #include "pyxremote.h"
 
 #ifdef _WIN32
 static void SleepMs(unsigned ms) { Sleep(ms); }
+typedef LONG Count;
+#define CountUp(count) ((ULONG)InterlockedIncrement(count))
+#define CountDown(count) ((ULONG)InterlockedDecrement(count))
+#define CountRead(count) ((ULONG)InterlockedCompareExchange((count), 0, 0))
 #else
 #include <dlfcn.h>
 #include <time.h>
@@ -20,32 +35,74 @@ static void SleepMs(unsigned ms) {
   t.tv_nsec = (long)(ms % 1000) * 1000000L;
   nanosleep(&t, NULL);
 }
+typedef int32_t Count;
+#define CountUp(count) ((ULONG)__atomic_add_fetch((count), 1, __ATOMIC_SEQ_CST))
+#define CountDown(count) ((ULONG)__atomic_sub_fetch((count), 1, __ATOMIC_SEQ_CST))
+#define CountRead(count) ((ULONG)__atomic_load_n((count), __ATOMIC_SEQ_CST))
 #endif
 
 static int SameIid(REFIID a, const IID* b) { return memcmp(a, b, sizeof(IID)) == 0; }
 
-/* The objects below are static and live as long as the program, so their
- * reference counts need not free anything. */
+/* Host objects not yet freed. */
+static Count g_live;
 
-/* The card's registers: the data register (0x200) shows key code 30 down. */
+/* ---- the card: one object that is both the device and its registers ---- */
+
+/* The device (what Start is given) and IRegisterAccess (what the device
+ * hands out) share one count: the module's worker takes a reference through
+ * QueryInterface and gives it back through the registers' Release. */
+typedef struct Card {
+  IUnknown device;
+  IRegisterAccess registers;
+  Count refs;
+} Card;
+
+static Card* CardOfRegisters(IRegisterAccess* registers) {
+  return (Card*)((char*)registers - offsetof(Card, registers));
+}
+
+static HRESULT CardQueryInterface(Card* card, REFIID iid, void** out) {
+  if (SameIid(iid, &IID_IUnknown)) {
+    *out = &card->device;
+  } else if (SameIid(iid, &IID_IRegisterAccess)) {
+    *out = &card->registers;
+  } else {
+    *out = NULL;
+    return E_NOINTERFACE;
+  }
+  CountUp(&card->refs); /* the caller owns the reference handed out */
+  return S_OK;
+}
+static ULONG CardRelease(Card* card) {
+  ULONG left = CountDown(&card->refs);
+  if (left == 0) {
+    free(card);
+    CountDown(&g_live);
+  }
+  return left;
+}
+
+static HRESULT PYX_CALL DevQueryInterface(IUnknown* self, REFIID iid, void** out) {
+  return CardQueryInterface((Card*)self, iid, out);
+}
+static ULONG PYX_CALL DevAddRef(IUnknown* self) { return CountUp(&((Card*)self)->refs); }
+static ULONG PYX_CALL DevRelease(IUnknown* self) { return CardRelease((Card*)self); }
+static const IUnknownVtbl kDeviceVtbl = {DevQueryInterface, DevAddRef, DevRelease};
+
 static HRESULT PYX_CALL RegQueryInterface(IRegisterAccess* self, REFIID iid, void** out) {
-  (void)self;
-  (void)iid;
-  *out = NULL;
-  return E_NOINTERFACE;
+  return CardQueryInterface(CardOfRegisters(self), iid, out);
 }
 static ULONG PYX_CALL RegAddRef(IRegisterAccess* self) {
-  (void)self;
-  return 2;
+  return CountUp(&CardOfRegisters(self)->refs);
 }
 static ULONG PYX_CALL RegRelease(IRegisterAccess* self) {
-  (void)self;
-  return 1;
+  return CardRelease(CardOfRegisters(self));
 }
 static HRESULT PYX_CALL RegOwn(IRegisterAccess* self) {
   (void)self;
   return S_OK;
 }
+/* The data register (0x200) shows key code 30, Power, down. */
 static HRESULT PYX_CALL RegRead(IRegisterAccess* self, uint32_t offset, uint32_t* value) {
   (void)self;
   *value = offset == 0x200 ? 30u << 8 : 0;
@@ -57,87 +114,151 @@ static HRESULT PYX_CALL RegWrite(IRegisterAccess* self, uint32_t offset, uint32_
   (void)value;
   return S_OK;
 }
-static const IRegisterAccessVtbl kRegisterVtbl = {RegQueryInterface, RegAddRef, RegRelease, RegOwn,
-                                                  RegRead,           RegWrite};
-static IRegisterAccess g_registers = {&kRegisterVtbl};
+static const IRegisterAccessVtbl kRegistersVtbl = {RegQueryInterface, RegAddRef, RegRelease, RegOwn,
+                                                   RegRead,           RegWrite};
 
-/* The device: the module asks it for IRegisterAccess. */
-static HRESULT PYX_CALL DevQueryInterface(IUnknown* self, REFIID iid, void** out) {
-  if (SameIid(iid, &IID_IRegisterAccess)) {
-    *out = &g_registers; /* the module will Release it */
-    return S_OK;
-  }
-  if (SameIid(iid, &IID_IUnknown)) {
-    *out = self;
-    return S_OK;
-  }
-  *out = NULL;
-  return E_NOINTERFACE;
+static Card* NewCard(void) {
+  Card* card = (Card*)calloc(1, sizeof(Card));
+  if (card == NULL) return NULL;
+  card->device.lpVtbl = &kDeviceVtbl;
+  card->registers.lpVtbl = &kRegistersVtbl;
+  card->refs = 1; /* the host's own */
+  CountUp(&g_live);
+  return card;
 }
-static ULONG PYX_CALL DevAddRef(IUnknown* self) {
-  (void)self;
-  return 2;
-}
-static ULONG PYX_CALL DevRelease(IUnknown* self) {
-  (void)self;
-  return 1;
-}
-static const IUnknownVtbl kDeviceVtbl = {DevQueryInterface, DevAddRef, DevRelease};
-static IUnknown g_device = {&kDeviceVtbl};
 
-/* The key sink: called on the module's thread, not this one. */
+/* ---- the key sink: called on the module's thread, not this one -------- */
+
+typedef struct Sink {
+  IKeySink iface;
+  Count refs;
+  /* With --power-off: the module, whose reference the sink owns; taken by
+   * the first Power report, on the module's thread. */
+  IRemoteModule* power_off;
+} Sink;
+
 static HRESULT PYX_CALL SinkQueryInterface(IKeySink* self, REFIID iid, void** out) {
-  (void)self;
-  (void)iid;
+  if (SameIid(iid, &IID_IUnknown) || SameIid(iid, &IID_IKeySink)) {
+    *out = self;
+    CountUp(&((Sink*)self)->refs);
+    return S_OK;
+  }
   *out = NULL;
   return E_NOINTERFACE;
 }
-static ULONG PYX_CALL SinkAddRef(IKeySink* self) {
-  (void)self;
-  return 2;
-}
+static ULONG PYX_CALL SinkAddRef(IKeySink* self) { return CountUp(&((Sink*)self)->refs); }
 static ULONG PYX_CALL SinkRelease(IKeySink* self) {
-  (void)self;
-  return 1;
+  ULONG left = CountDown(&((Sink*)self)->refs);
+  if (left == 0) {
+    free(self);
+    CountDown(&g_live);
+  }
+  return left;
 }
 static HRESULT PYX_CALL SinkOnKey(IKeySink* self, const char* name, const char* command) {
-  (void)self;
+  Sink* sink = (Sink*)self;
   printf("key %s, command \"%s\"\n", name, command);
+  if (sink->power_off != NULL && strcmp(name, "Key_Power") == 0) {
+    IRemoteModule* module = sink->power_off;
+    sink->power_off = NULL;
+    /* From OnKey neither waits for the module's thread, which this is. */
+    module->lpVtbl->Stop(module);
+    module->lpVtbl->Release(module);
+    printf("the sink stopped the module and let go of it\n");
+  }
   return S_OK;
 }
 static const IKeySinkVtbl kSinkVtbl = {SinkQueryInterface, SinkAddRef, SinkRelease, SinkOnKey};
-static IKeySink g_sink = {&kSinkVtbl};
+
+static Sink* NewSink(void) {
+  Sink* sink = (Sink*)calloc(1, sizeof(Sink));
+  if (sink == NULL) return NULL;
+  sink->iface.lpVtbl = &kSinkVtbl;
+  sink->refs = 1; /* the host's own */
+  CountUp(&g_live);
+  return sink;
+}
+
+/* ---- the host ----------------------------------------------------------- */
 
 int main(int argc, char** argv) {
   PFN_GetInterfacePtr create;
   IRemoteModule* module;
-  if (argc != 2) {
-    printf("usage: host PATH/TO/PYXRemote.dll\n");
+  Card* card;
+  Sink* sink;
+  HRESULT started;
+  int power_off = argc == 3 && strcmp(argv[2], "--power-off") == 0;
+  int waited_ms = 0;
+  if (argc != 2 && !power_off) {
+    printf("usage: host PATH/TO/PYXRemote.dll [--power-off]\n");
     return 2;
   }
   setvbuf(stdout, NULL, _IONBF, 0);
 #ifdef _WIN32
   HMODULE library = LoadLibraryA(argv[1]);
-  if (library == NULL) return 1;
+  if (library == NULL) {
+    DWORD error = GetLastError();
+    printf("cannot load %s: error %lu%s\n", argv[1], (unsigned long)error,
+           error == ERROR_BAD_EXE_FORMAT
+               ? ": the DLL is of the other bitness (a 32-bit host loads the 32-bit DLL, a "
+                 "64-bit host the 64-bit one)"
+           : error == ERROR_MOD_NOT_FOUND ? ": no such file"
+                                          : "");
+    return 1;
+  }
   create = PYX_GET_FACTORY(library);
 #else
   void* library = dlopen(argv[1], RTLD_NOW);
-  if (library == NULL) return 1;
+  if (library == NULL) {
+    printf("cannot load %s: %s\n", argv[1], dlerror());
+    return 1;
+  }
   /* dlsym returns an object pointer, which ISO C does not convert to a
    * function pointer; copying its bytes is the POSIX way. */
   void* symbol = dlsym(library, "GetInterfacePtr");
   memcpy(&create, &symbol, sizeof create);
 #endif
-  if (create == NULL || (module = create()) == NULL) return 1;
+  if (create == NULL) {
+    printf("%s has no GetInterfacePtr\n", argv[1]);
+    return 1;
+  }
+  module = create();
+  card = NewCard();
+  sink = NewSink();
+  if (module == NULL || card == NULL || sink == NULL) {
+    printf("out of memory\n");
+    return 1;
+  }
 
-  if (module->lpVtbl->Start(module, &g_sink, &g_device) != S_OK) return 1;
-  SleepMs(1200); /* reported at once, then after KeyFirstDelay */
-  module->lpVtbl->Stop(module);
-  module->lpVtbl->Release(module);
+  if (power_off) sink->power_off = module; /* the sink owns the host's reference now */
+  started = module->lpVtbl->Start(module, &sink->iface, &card->device);
+  if (started != S_OK) {
+    printf("Start failed: 0x%08lx\n", (unsigned long)started);
+    return 1;
+  }
+  /* The module holds its own references to the card and the sink. */
+  DevRelease(&card->device);
+  SinkRelease(&sink->iface);
+  if (!power_off) {
+    SleepMs(1200); /* reported at once, then after KeyFirstDelay */
+    module->lpVtbl->Stop(module);
+    module->lpVtbl->Release(module);
+  }
+  /* Each object frees itself as its last reference goes, on whichever
+   * thread that is. */
+  while (CountRead(&g_live) != 0 && waited_ms < 3000) {
+    SleepMs(10);
+    waited_ms += 10;
+  }
+  if (CountRead(&g_live) == 0) {
+    printf("all host objects freed\n");
+  } else {
+    printf("host objects left: %lu\n", (unsigned long)CountRead(&g_live));
+  }
 #ifdef _WIN32
   FreeLibrary(library);
 #else
   dlclose(library);
 #endif
-  return 0;
+  return CountRead(&g_live) == 0 ? 0 : 1;
 }

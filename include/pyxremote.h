@@ -12,6 +12,16 @@
  * Reference rules are COM's: whoever stores an interface pointer holds one
  * reference to it. GetInterfacePtr returns an object with one reference that
  * the caller owns.
+ *
+ * Threads. The module calls the host's objects on two threads: the one that
+ * calls Start, Stop or Release (AddRef of device and sink in Start, their
+ * Release in Stop) and the module's worker thread (the device's
+ * QueryInterface, the register accesses, OnKey, the Release of
+ * IRegisterAccess, and the late Releases that Stop describes). Count the
+ * references of every object you hand the module atomically
+ * (InterlockedIncrement, std::atomic): the worker touches the count of
+ * IRegisterAccess, which is often the device itself, and of a device or
+ * sink that Stop leaves to it.
  */
 #ifndef PYXREMOTE_H_
 #define PYXREMOTE_H_
@@ -126,27 +136,47 @@ struct IKeySink : public IUnknown {
   virtual HRESULT PYX_CALL OnKey(const char* name, const char* command) = 0;
 };
 
-/* Implemented by the module. The host calls these from one thread at a time. */
+/* Implemented by the module. Call its operations from one thread at a time.
+ * QueryInterface answers IUnknown and IID_IRemoteModule, each with a new
+ * reference. Once the final Release has begun, AddRef and Release answer 0
+ * and change nothing, and QueryInterface fails (E_UNEXPECTED) with a null
+ * pointer: the object is on its way out. */
 struct IRemoteModule : public IUnknown {
   /* Keeps a reference to `sink` (may be null) and `device` (must not be) and
-   * starts the worker; on a started object, stops it first. E_UNEXPECTED for
-   * a null device. Called from a host object's Release that the module's
-   * Stop makes, Start starts normally, and a later Stop stops it; called
-   * from one that the module's final Release makes, it fails with
-   * E_UNEXPECTED and keeps nothing. */
+   * starts the worker; on a started object, stops it first. Returns:
+   *   S_OK          the worker runs;
+   *   E_UNEXPECTED  with a null device, no memory, or an object that is let
+   *                 go of before Start is done (from a host object's
+   *                 Release, say): nothing is kept; with no event or no
+   *                 thread to be had: the references are kept, with no
+   *                 worker, until Stop.
+   * Called from a host object's Release that the module's Stop makes, Start
+   * starts normally, and a later Stop stops it; called from one that the
+   * module's final Release makes, it fails with E_UNEXPECTED and keeps
+   * nothing. */
   virtual HRESULT PYX_CALL Start(IKeySink* sink, IUnknown* device) = 0;
-  /* Tells the worker to end, waits up to 5 s for it, and releases the device
-   * and the sink on the calling thread, whether the worker has ended or not.
-   * The one exception: the object of a call that the worker had committed to
-   * when Stop gave up its wait (the sink's OnKey, or the device's
-   * QueryInterface as the worker begins) is released by the worker, on its
-   * thread, as that call returns. Once Stop has returned, the worker begins
-   * no call on the device or the sink that it had not already committed to
-   * before Stop gave up its wait.
-   * The object settles its own state before its first Release of a host
-   * object, so that Release may call Start, Stop or Release on the module,
-   * including the Release of the module's last reference. The final Release
-   * does all that Stop does. */
+  /* Tells the worker to end, waits up to 5 s for it, cuts it off from the
+   * host's objects, and releases the device and the sink on the calling
+   * thread, whether the worker has ended or not; always S_OK. From inside
+   * OnKey, on the worker's own thread, it does not wait.
+   *
+   * What can still come after Stop has returned, all on the worker thread,
+   * when the worker outlived the wait: the return of the one call it was
+   * making when Stop gave up (OnKey, the device's QueryInterface as the
+   * worker begins, or a register access); the Release of that OnKey's sink
+   * or that QueryInterface's device, whose reference is then the worker's;
+   * and the Release of IRegisterAccess as the worker ends. Nothing else: the
+   * worker begins no call once Stop has cut it off.
+   *
+   * The module settles its own state before it releases a host object, so
+   * that object's Release may call Start, Stop or Release on the module,
+   * including the Release of the module's last reference. One that comes
+   * late, on the worker thread as above, may release what it holds, the
+   * module included; it should not call Start or Stop, which would then run
+   * beside your own thread's calls. The module stays sound if it does, each
+   * session ends once and each object is released once, but which of two
+   * calls wins is then a matter of timing. The final Release does all that
+   * Stop does. */
   virtual HRESULT PYX_CALL Stop() = 0;
   virtual void PYX_CALL Reserved() = 0;
 };
@@ -202,9 +232,9 @@ struct IRemoteModule {
 
 #endif
 
-/* The library's one export: "_GetInterfacePtr@0" in PYXRemote.dll,
- * "GetInterfacePtr" in libPYXRemote.so. Returns a new object with one
- * reference, or null when it cannot be allocated. */
+/* The library's one export, "_GetInterfacePtr@0" (PYX_FACTORY_NAME; the
+ * 64-bit PYXRemote.dll also exports "GetInterfacePtr"). Returns a new object
+ * with one reference, or null when it cannot be allocated. */
 typedef IRemoteModule*(PYX_CALL* PFN_GetInterfacePtr)(void);
 
 #ifdef _WIN32

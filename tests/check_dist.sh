@@ -2,7 +2,8 @@
 # The release as a host developer gets it. Each zip is unpacked into a fresh
 # folder and, with only what is in that folder: its contents and line ends
 # are checked, both examples are built with the host guide's own command
-# lines for that bitness and run under Wine against the zip's DLL, and
+# lines for that bitness and run under Wine against the zip's DLL, stopped
+# by the host and from OnKey, each freeing all its objects, and
 # remote-host.exe plays a short script on it.
 # Usage: check_dist.sh DIST WORK WINE_ENV_32 WINE_ENV_64
 #   (WINE_ENV_*: the environment, as NAME=VALUE words, of each Wine prefix)
@@ -58,9 +59,14 @@ for bits in 32 64; do
   done <<<"$lines"
   for host in host.exe host-cpp.exe; do
     output=$(env $wine_env wine $host PYXRemote.dll 2>&1) || fail "$host exited $?"
-    [ "$(echo "$output" | grep -c 'key Key_Power, command "Power"')" = 2 ] ||
-      fail "$host printed: $output"
+    [ "$(echo "$output" | grep -c 'key Key_Power, command "Power"')" = 2 ] &&
+      echo "$output" | grep -q "all host objects freed" || fail "$host printed: $output"
     echo "  $host: $(echo "$output" | head -1)"
+    output=$(env $wine_env wine $host PYXRemote.dll --power-off 2>&1) ||
+      fail "$host --power-off exited $?: $output"
+    echo "$output" | tr -d '\r' | tr '\n' '|' |
+      grep -qF 'the sink stopped the module and let go of it|all host objects freed|' ||
+      fail "$host --power-off printed: $output"
   done
 
   output=$(env $wine_env wine remote-host.exe --script "Power:1200 wait:200 Mute" 2>&1) ||
