@@ -13,13 +13,16 @@
 //                  stop event, if it has one) but has no thread. After a
 //                  Start that found no event or no thread: E_UNEXPECTED.
 //   Stopped        no current Session, as Created. After Stop, or a Start
-//                  that kept nothing (null device, no memory, or the object
-//                  let go of during it): E_UNEXPECTED.
+//                  that found no memory after stopping the old worker:
+//                  E_UNEXPECTED, nothing kept. A Start with a null device
+//                  changes no state: E_UNEXPECTED.
 //   Stopped, worker still running
 //                  as Stopped, but the worker of a Session that Stop ended
 //                  goes on: Stop gave up its wait. That Session, and so the
 //                  object's memory, stays until the worker lets go of it.
-//   Released       refs_ is 0: the final Release has stopped the object.
+//   Released       refs_ is 0: the final Release has stopped the object,
+//                  or a Start ended the Session it made because the object
+//                  was let go of meanwhile (E_UNEXPECTED, nothing kept).
 //                  AddRef and Release answer 0 and change nothing,
 //                  QueryInterface fails with a null pointer, Start fails
 //                  and keeps nothing, Stop does nothing. The memory goes
