@@ -209,33 +209,50 @@ bool IniDocument::String(std::string_view section, std::string_view key,
   return true;
 }
 
+namespace {
+
+// NUL-terminated names one after another in `out`, then a final NUL, as the
+// Windows reader lists them; what does not fit is left out.
+class NameList {
+ public:
+  NameList(char* out, size_t size) : out_(out), size_(size) {}
+  // False when `name` does not fit: the list is full.
+  bool Add(std::string_view name) {
+    if (used_ + name.size() + 2 > size_) return false;
+    name.copy(out_ + used_, name.size());
+    used_ += name.size();
+    out_[used_++] = '\0';
+    return true;
+  }
+  // The length without the final NUL.
+  size_t Finish() {
+    out_[used_] = '\0';
+    return used_;
+  }
+
+ private:
+  char* out_;
+  size_t size_;
+  size_t used_ = 0;
+};
+
+}  // namespace
+
 size_t IniDocument::KeyNames(std::string_view section, char* out, size_t size) const noexcept {
-  size_t used = 0;
   if (size < 2) return 0;
+  NameList list(out, size);
   ForEachKeyLine(text_, section, [&](std::string_view name, std::string_view, bool with_equals) {
     if (!with_equals || (!name.empty() && name.front() == ';')) return false;
-    if (used + name.size() + 2 > size) return true;
-    name.copy(out + used, name.size());
-    used += name.size();
-    out[used++] = '\0';
-    return false;
+    return !list.Add(name);
   });
-  out[used] = '\0';
-  return used;
+  return list.Finish();
 }
 
 size_t IniDocument::SectionNames(char* out, size_t size) const noexcept {
-  size_t used = 0;
   if (size < 2) return 0;
-  ForEachSection(text_, [&](std::string_view name) {
-    if (used + name.size() + 2 > size) return true;
-    name.copy(out + used, name.size());
-    used += name.size();
-    out[used++] = '\0';
-    return false;
-  });
-  out[used] = '\0';
-  return used;
+  NameList list(out, size);
+  ForEachSection(text_, [&](std::string_view name) { return !list.Add(name); });
+  return list.Finish();
 }
 
 int32_t IniLookupInt(std::string_view text, std::string_view section, std::string_view key,

@@ -765,20 +765,28 @@ static void CheckShutdownFromOnKey(PFN_GetInterfacePtr factory) {
   }
 }
 
-/* A sink that blocks for 6 s: Stop gives up after its 5 s and gives back the
- * device on its own thread; the sink, inside OnKey at that moment, is given
- * back by the worker as the call returns, and never called again. */
-static void CheckBlockingSink(PFN_GetInterfacePtr factory) {
+/* A module started with the host objects, Power held, and a sink whose
+ * first OnKey blocks for 6 s; null when there is none. */
+static IRemoteModule* StartWithBlockingSink(PFN_GetInterfacePtr factory) {
   IRemoteModule* module;
-  double began, took;
   WriteText("pyx.ini", "[PYXRemote]\r\nKeyFirstDelay=50\r\nKeyRepeatDelay=50\r\n");
   ResetHostObjects();
   g_regs.data = 30 << 8;
   g_sink.action = kBlock6s;
   module = Create(factory);
-  if (!module) return;
+  if (!module) return NULL;
   CHECK(module->lpVtbl->Start(module, &g_sink.iface, &g_device.iface) == S_OK, "start");
   CHECK(WaitFor(&g_sink.count, 1, 2000), "first report");
+  return module;
+}
+
+/* A sink that blocks for 6 s: Stop gives up after its 5 s and gives back the
+ * device on its own thread; the sink, inside OnKey at that moment, is given
+ * back by the worker as the call returns, and never called again. */
+static void CheckBlockingSink(PFN_GetInterfacePtr factory) {
+  IRemoteModule* module = StartWithBlockingSink(factory);
+  double began, took;
+  if (!module) return;
   began = NowMs();
   CHECK(module->lpVtbl->Stop(module) == S_OK, "stop");
   took = NowMs() - began;
@@ -977,17 +985,12 @@ static void CheckRegistersAfterStop(PFN_GetInterfacePtr factory) {
 static void CheckLateReleaseBesideStop(PFN_GetInterfacePtr factory) {
   static Device second_device;
   static Sink second_sink;
-  IRemoteModule* module;
-  WriteText("pyx.ini", "[PYXRemote]\r\nKeyFirstDelay=50\r\nKeyRepeatDelay=50\r\n");
-  ResetHostObjects();
+  IRemoteModule* module = StartWithBlockingSink(factory);
+  if (!module) return;
   second_device = g_device;
   second_sink = g_sink;
-  g_regs.data = 30 << 8;
-  g_sink.action = kBlock6s;
-  module = Create(factory);
-  if (!module) return;
-  CHECK(module->lpVtbl->Start(module, &g_sink.iface, &g_device.iface) == S_OK, "start");
-  CHECK(WaitFor(&g_sink.count, 1, 2000), "first report");
+  second_device.refs = second_sink.refs = 1;
+  second_device.releases = second_sink.releases = 0;
   CHECK(module->lpVtbl->Stop(module) == S_OK, "stop gives up while OnKey blocks");
   CHECK(module->lpVtbl->Start(module, &second_sink.iface, &second_device.iface) == S_OK,
         "start with other objects");
