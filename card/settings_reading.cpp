@@ -102,36 +102,26 @@ int Distance(std::string_view a, std::string_view b) {
   return rows[(a.size() + 1) % 3][b.size()];
 }
 
-// The known name nearest to `name`, when it is near enough to be a slip of
-// the hand; null otherwise.
-template <typename Names>
-const char* Nearest(const char* name, const Names& known) {
-  const char* nearest = nullptr;
-  int best = 0;
-  for (const char* candidate : known) {
-    const int distance = Distance(name, candidate);
+// Of the known names it is offered, the one nearest to `name`, when it is
+// near enough to be a slip of the hand.
+class NearestName {
+ public:
+  explicit NearestName(const char* name) : name_(name) {}
+  void Offer(const char* candidate) {
+    const int distance = Distance(name_, candidate);
     const int slip = static_cast<int>(std::strlen(candidate) + 3) / 4;
-    if (distance <= slip && (nearest == nullptr || distance < best)) {
-      nearest = candidate;
-      best = distance;
+    if (distance <= slip && (nearest_ == nullptr || distance < best_)) {
+      nearest_ = candidate;
+      best_ = distance;
     }
   }
-  return nearest;
-}
+  // Null when none was near enough.
+  const char* get() const { return nearest_; }
 
-// The key names of the table, for Nearest.
-struct KeyNamesOfTable {
-  struct Iterator {
-    int32_t row;
-    const char* operator*() const { return CardKeyTable[row].name; }
-    Iterator& operator++() {
-      ++row;
-      return *this;
-    }
-    bool operator!=(const Iterator& other) const { return row != other.row; }
-  };
-  Iterator begin() const { return {0}; }
-  Iterator end() const { return {kCardKeyCount}; }
+ private:
+  const char* name_;
+  const char* nearest_ = nullptr;
+  int best_ = 0;
 };
 
 struct Setting {
@@ -222,11 +212,14 @@ class Section {
 void SayNoSuchKey(const Section& section, const char* key, const char* written, Lines& lines) {
   char prefixed[kValueBytes];
   TextBuilder(prefixed, sizeof prefixed).Add("Key_%s", key);
+  NearestName nearest(key);
+  for (const KeyEntry& row : CardKeyTable) nearest.Offer(row.name);
   const int32_t row = CardRowNamed(prefixed);
-  const char* nearest = row >= 0 ? CardKeyTable[row].name : Nearest(key, KeyNamesOfTable{});
   TextBuilder line = lines.Next();
   line.Add("[%s] %s=%s: no key of that name", section.written(), key, written);
-  if (nearest != nullptr) line.Add(" (%s?)", nearest);
+  if (row >= 0 || nearest.get() != nullptr) {
+    line.Add(" (%s?)", row >= 0 ? CardKeyTable[row].name : nearest.get());
+  }
   line.Add(", ignored");
 }
 
@@ -263,10 +256,10 @@ void ReadMainSection(Section& section, SettingsReading& reading, Lines& lines) {
       TextBuilder suggest(suggestion, sizeof suggestion);
       if (CardRowNamed(key) >= 0) {
         suggest.Add(" (a key: its code goes in [%s])", kKeysSection);
-      } else if (const char* nearest = Nearest(
-                     key, std::initializer_list<const char*>{kSettings[0].key, kSettings[1].key,
-                                                             kSettings[2].key, kSettings[3].key})) {
-        suggest.Add(" (%s?)", nearest);
+      } else {
+        NearestName nearest(key);
+        for (const Setting& known : kSettings) nearest.Offer(known.key);
+        if (nearest.get() != nullptr) suggest.Add(" (%s?)", nearest.get());
       }
       lines.Next().Add("[%s] %s=%s: no such setting%s, ignored", section.written(), key, written,
                        suggestion);
@@ -418,10 +411,11 @@ void ReadSectionNames(const char* names, const char* const (&known)[3], Lines& l
     bool ours = false;
     for (const char* section : known) ours |= platform::SameIniName(name, section);
     if (!ours) {
-      const char* nearest = Nearest(name, known);
+      NearestName nearest(name);
+      for (const char* section : known) nearest.Offer(section);
       char suggestion[kValueBytes];
       TextBuilder suggest(suggestion, sizeof suggestion);
-      if (nearest != nullptr) suggest.Add(" (%s?)", nearest);
+      if (nearest.get() != nullptr) suggest.Add(" (%s?)", nearest.get());
       lines.Next().Add("[%s]: no such section%s, ignored", name, suggestion);
     } else if (const int times = TimesIn(names, name); times > 1) {
       lines.Next().Add("[%s] is given %d times: only the first is read", name, times);
