@@ -1,11 +1,15 @@
 // Sixteen objects at once, each with its own device and sink, started,
 // stopped and released in random order from one host thread: afterwards no
-// thread, handle or reference is left over.
+// thread, handle or reference is left over. And one object that two host
+// threads start and stop at once.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <memory>
 #include <random>
+#include <thread>
 
 #include "card/card_remote.h"
 #include "tests/fakes.h"
@@ -171,6 +175,56 @@ TEST_F(Stress, SixteenObjectsInRandomOrderLeaveNothingBehind) {
       "%d rounds: %d starts, %d stops, %d releases; mapped %+lld KiB\n", rounds, starts, stops,
       releases,
       (static_cast<long long>(mapped_after) - static_cast<long long>(mapped_before)) / 1024);
+}
+
+// A host object that is both sink and device, counted atomically, as one
+// that two host threads share must be.
+class SharedHostObject final : public IKeySink {
+ public:
+  HRESULT PYX_CALL QueryInterface(REFIID iid, void** object) override {
+    if (!SameGuid(iid, IID_IRegisterAccess)) {
+      *object = nullptr;
+      return E_NOINTERFACE;
+    }
+    registers.AddRef();
+    *object = static_cast<IRegisterAccess*>(&registers);
+    return S_OK;
+  }
+  ULONG PYX_CALL AddRef() override { return ++refs; }
+  ULONG PYX_CALL Release() override { return --refs; }
+  HRESULT PYX_CALL OnKey(const char*, const char*) override { return S_OK; }
+
+  std::atomic<ULONG> refs{1};
+  testing::FakeRegisters registers;
+};
+
+// Calls that meet on two threads: each Start and Stop takes the current
+// worker whole, so every one is ended once and every reference given back.
+TEST_F(Stress, TwoThreadsStartingAndStoppingOneObjectLeaveNothingBehind) {
+  IRemoteModule* module = GetInterfacePtr();
+  ASSERT_NE(module, nullptr);
+  SharedHostObject objects[2];
+  const int rounds = std::max(Rounds() / 50, 1);
+  const auto host_thread = [&](SharedHostObject& own, unsigned seed) {
+    std::mt19937 random(seed);
+    for (int round = 0; round < rounds; ++round) {
+      if (random() % 2 == 0) {
+        EXPECT_EQ(module->Start(&own, &own), S_OK);
+      } else {
+        EXPECT_EQ(module->Stop(), S_OK);
+      }
+    }
+  };
+  std::thread first(host_thread, std::ref(objects[0]), 1u);
+  std::thread second(host_thread, std::ref(objects[1]), 2u);
+  first.join();
+  second.join();
+  EXPECT_EQ(module->Release(), 0u);
+  for (SharedHostObject& object : objects) {
+    EXPECT_EQ(object.refs, 1u);
+    EXPECT_TRUE(testing::WaitUntil([&] { return object.registers.refs() == 1; }));
+    EXPECT_EQ(object.registers.unheld_calls, 0);
+  }
 }
 
 }  // namespace
