@@ -43,14 +43,6 @@ class TextBuilder {
   size_t used_ = 0;
 };
 
-// `text`, cut to fit `out`.
-template <size_t N>
-void CopyCut(char (&out)[N], const char* text) {
-  size_t length = 0;
-  for (; length + 1 < N && text[length] != '\0'; ++length) out[length] = text[length];
-  out[length] = '\0';
-}
-
 // Calls visit(name) for each name in a list of NUL-terminated names that
 // ends with an empty one.
 template <typename Visit>
@@ -73,8 +65,6 @@ int TimesIn(const char* names, const char* name) {
   return times;
 }
 
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
 // Edits (insert, delete, replace, swap of neighbours) from `a` to `b`,
 // regardless of ASCII case; names longer than 48 characters are far.
 int Distance(std::string_view a, std::string_view b) {
@@ -88,12 +78,12 @@ int Distance(std::string_view a, std::string_view b) {
     const int* up2 = rows[(i + 2) % 3];
     row[0] = static_cast<int>(i);
     for (size_t j = 1; j <= b.size(); ++j) {
-      const int cost = Lower(a[i - 1]) == Lower(b[j - 1]) ? 0 : 1;
+      const int cost = platform::IniLower(a[i - 1]) == platform::IniLower(b[j - 1]) ? 0 : 1;
       int best = up[j - 1] + cost;
       if (up[j] + 1 < best) best = up[j] + 1;
       if (row[j - 1] + 1 < best) best = row[j - 1] + 1;
-      if (i > 1 && j > 1 && Lower(a[i - 1]) == Lower(b[j - 2]) &&
-          Lower(a[i - 2]) == Lower(b[j - 1]) && up2[j - 2] + 1 < best) {
+      if (i > 1 && j > 1 && platform::IniLower(a[i - 1]) == platform::IniLower(b[j - 2]) &&
+          platform::IniLower(a[i - 2]) == platform::IniLower(b[j - 1]) && up2[j - 2] + 1 < best) {
         best = up2[j - 2] + 1;
       }
       row[j] = best;
@@ -175,10 +165,11 @@ class Section {
  public:
   Section(const platform::IniFile& ini, const char* name, const char* names_as_written)
       : ini_(ini), name_(name) {
-    CopyCut(written_, name);
+    const char* written = name;
     ForEachName(names_as_written, [&](const char* as_written) {
-      if (platform::SameIniName(as_written, name)) CopyCut(written_, as_written);
+      if (platform::SameIniName(as_written, name)) written = as_written;
     });
+    TextBuilder(written_, sizeof written_).Add("%s", written);
     ini.KeyNames(name, keys_, sizeof keys_);
   }
 
@@ -223,23 +214,27 @@ void SayNoSuchKey(const Section& section, const char* key, const char* written, 
   line.Add(", ignored");
 }
 
-// How `written` reads as a number, said after "[Section] key=written: ":
-// "read as 300, \"ms\" ignored".
-void SayHowRead(TextBuilder& line, const char* written, int32_t read) {
+// A new line on how `written`, the value of `key`, reads as a number:
+// "[Section] key=300ms: read as 300, \"ms\" ignored". More may be added.
+TextBuilder SayHowRead(const Section& section, const char* key, const char* written, int32_t read,
+                       Lines& lines) {
+  TextBuilder line = lines.Next();
+  line.Add("[%s] %s=%s: ", section.written(), key, written);
   const platform::ProfileNumber number = platform::ReadProfileNumber(written);
   if (!number.digits) {
     line.Add("not a number, read as %d", static_cast<int>(read));
-    return;
+    return line;
   }
   line.Add(number.past_32_bits ? "past 32 bits, read as %d" : "read as %d", static_cast<int>(read));
   const char* rest = written + number.end;
-  if (*rest == '\0') return;
+  if (*rest == '\0') return line;
   const bool fraction = rest[0] == '.' && rest[1] >= '0' && rest[1] <= '9';
   const bool exponent = (rest[0] == 'e' || rest[0] == 'E') &&
                         ((rest[1] >= '0' && rest[1] <= '9') || rest[1] == '+' || rest[1] == '-');
   line.Add(fraction || exponent ? ": only plain whole numbers are read, \"%s\" ignored"
                                 : ", \"%s\" ignored",
            rest);
+  return line;
 }
 
 // True when `written` is read as the number it shows, and nothing else.
@@ -271,16 +266,12 @@ void ReadMainSection(Section& section, SettingsReading& reading, Lines& lines) {
         lines.Next().Add("[%s] %s=: no value, ignored; %s stays %d", section.written(), key,
                          setting->key, static_cast<int>(kept));
       } else if (setting->delay && read < 0) {
-        TextBuilder line = lines.Next();
-        line.Add("[%s] %s=%s: ", section.written(), key, written);
-        SayHowRead(line, written, read);
-        line.Add(", negative: ignored; %s stays %d", setting->key, static_cast<int>(kept));
+        SayHowRead(section, key, written, read, lines)
+            .Add(", negative: ignored; %s stays %d", setting->key, static_cast<int>(kept));
       } else {
         value = read;
         if (!ReadsAsWritten(written)) {
-          TextBuilder line = lines.Next();
-          line.Add("[%s] %s=%s: ", section.written(), key, written);
-          SayHowRead(line, written, read);
+          TextBuilder line = SayHowRead(section, key, written, read, lines);
           if (!setting->delay) line.Add(read != 0 ? " (on)" : " (off)");
         }
       }
@@ -311,12 +302,8 @@ int ReadMoves(Section& section, Move (&moves)[kCardKeyCount], Lines& lines) {
       Move& move = moves[count++];
       move.row = row;
       move.code = code;
-      CopyCut(move.key, key);
-      if (!ReadsAsWritten(written)) {
-        TextBuilder line = lines.Next();
-        line.Add("[%s] %s=%s: ", section.written(), key, written);
-        SayHowRead(line, written, code);
-      }
+      TextBuilder(move.key, sizeof move.key).Add("%s", key);
+      if (!ReadsAsWritten(written)) SayHowRead(section, key, written, code, lines);
     }
   });
   return count;
@@ -327,18 +314,14 @@ int ReadMoves(Section& section, Move (&moves)[kCardKeyCount], Lines& lines) {
 // to another, on either rule, can no longer be reported.
 KeyMap MapOf(const Move* moves, int count, const char* section, Lines& lines) {
   bool moved[kCardKeyCount] = {};
-  for (int i = 0; i < count; ++i) moved[moves[i].row] = true;
-  KeyMap keys(CardKeyTable);
-  for (int32_t code = 0; code < KeyMap::kCodes; ++code) {
-    int32_t row = -1;
-    for (int i = 0; i < count && row < 0; ++i) {
-      if (moves[i].code == code) row = moves[i].row;
-    }
-    for (int32_t r = 0; r < kCardKeyCount && row < 0; ++r) {
-      if (CardKeyTable[r].code == code && !moved[r]) row = r;
-    }
-    keys.Set(code, row, true);
+  int32_t codes[kCardKeyCount];
+  std::memcpy(codes, kCardKeyCodes, sizeof codes);
+  for (int i = 0; i < count; ++i) {
+    moved[moves[i].row] = true;
+    codes[moves[i].row] = -1;  // left its own code
   }
+  KeyMap keys = KeyMap::FirstRows(CardKeyTable, codes, kCardKeyCount);
+  for (int i = count - 1; i >= 0; --i) keys.Set(moves[i].code, moves[i].row, true);
   for (int i = 0; i < count; ++i) {
     const Move& move = moves[i];
     const KeyEntry& key = CardKeyTable[move.row];
@@ -373,16 +356,16 @@ int ReadNoRepeat(Section& section, KeyMap& keys, int32_t (&rows)[kCardKeyCount],
       SayNoSuchKey(section, key, written, lines);
     } else {
       if (written[0] != '\0' && !ReadsAsWritten(written)) {
-        TextBuilder line = lines.Next();
-        line.Add("[%s] %s=%s: ", section.written(), key, written);
-        SayHowRead(line, written, read);
+        TextBuilder line = SayHowRead(section, key, written, read, lines);
         if (read == 0) line.Add(": %s repeats", CardKeyTable[row].name);
       }
-      bool reported = false;
-      for (int32_t code = 0; code < KeyMap::kCodes; ++code) reported |= keys.RowIndex(code) == row;
       if (read != 0 && (once >> row & 1) == 0) {
         once |= uint64_t{1} << row;
         rows[count++] = row;
+        bool reported = false;
+        for (int32_t code = 0; code < KeyMap::kCodes; ++code) {
+          reported |= keys.RowIndex(code) == row;
+        }
         if (!reported) {
           lines.Next().Add("[%s] %s=%s: no code reports %s, so this changes nothing",
                            section.written(), key, written, CardKeyTable[row].name);

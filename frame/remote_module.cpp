@@ -76,16 +76,10 @@ class Session final : public RunContext, public NothrowAllocated {
   }
   bool StopRequested() override { return platform::IsSignalled(stop_); }
   bool ReadRegister(IRegisterAccess& registers, uint32_t offset, uint32_t* value) override {
-    if (!Commit(kRegisterCall)) return false;
-    registers.ReadRegister(offset, value);
-    CutOffDuring(kRegisterCall);  // the registers are the worker's to release
-    return true;
+    return AccessRegisters([&] { registers.ReadRegister(offset, value); });
   }
   bool WriteRegister(IRegisterAccess& registers, uint32_t offset, uint32_t value) override {
-    if (!Commit(kRegisterCall)) return false;
-    registers.WriteRegister(offset, value);
-    CutOffDuring(kRegisterCall);
-    return true;
+    return AccessRegisters([&] { registers.WriteRegister(offset, value); });
   }
   void DispatchKey(int32_t code) override { Report(FindKey(module_.table_, module_.count_, code)); }
   void DispatchKey(int32_t code, const KeyMap& keys) override { Report(keys.Row(code)); }
@@ -105,6 +99,16 @@ class Session final : public RunContext, public NothrowAllocated {
     if (sink_ == nullptr || row == nullptr || !Commit(kSinkCall)) return;
     sink_->OnKey(row->name, row->command);
     if (CutOffDuring(kSinkCall)) sink_->Release();
+  }
+
+  // Makes one register access, unless cut off. Cut off during it or not,
+  // the registers are the worker's to release.
+  template <typename Access>
+  bool AccessRegisters(Access access) {
+    if (!Commit(kRegisterCall)) return false;
+    access();
+    CutOffDuring(kRegisterCall);
+    return true;
   }
 
   // The worker, before a call: false, and no call, once cut off.

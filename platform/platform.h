@@ -142,15 +142,17 @@ inline bool FailureInjected(Resource resource) noexcept {
 // time of the call.
 extern const char kIniPath[];
 
+// `c` in lower case when it is an ASCII capital; as it is otherwise.
+inline char IniLower(char c) noexcept {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
 // True when two INI names (sections, keys) are the same regardless of ASCII
 // case, as IniFile matches them.
 inline bool SameIniName(std::string_view a, std::string_view b) noexcept {
-  const auto lower = [](char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-  };
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i) {
-    if (lower(a[i]) != lower(b[i])) return false;
+    if (IniLower(a[i]) != IniLower(b[i])) return false;
   }
   return true;
 }

@@ -263,19 +263,23 @@ bool IniFile::String(const char* section, const char* key, char* out, size_t siz
   return true;
 }
 
+namespace {
+
+// An empty list of names, as the reader writes one.
+size_t EmptyList(char* out, size_t size) {
+  if (size >= 2) out[0] = out[1] = '\0';
+  return 0;
+}
+
+}  // namespace
+
 size_t IniFile::KeyNames(const char* section, char* out, size_t size) const noexcept {
-  if (read_ == nullptr) {
-    if (size >= 2) out[0] = out[1] = '\0';
-    return 0;
-  }
+  if (read_ == nullptr) return EmptyList(out, size);
   return static_cast<ReadFile*>(read_)->document.KeyNames(section, out, size);
 }
 
 size_t IniFile::SectionNames(char* out, size_t size) const noexcept {
-  if (read_ == nullptr) {
-    if (size >= 2) out[0] = out[1] = '\0';
-    return 0;
-  }
+  if (read_ == nullptr) return EmptyList(out, size);
   return static_cast<ReadFile*>(read_)->document.SectionNames(out, size);
 }
 

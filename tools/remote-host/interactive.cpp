@@ -51,14 +51,14 @@ const std::vector<KeyboardKey>& KeyboardMap() {
 bool HoldRemoteKey(ModuleRun& run, Console& console, const Keymap& keymap, const char* remote) {
   const Key* key = FindKeyByName(remote);
   const int32_t code = keymap.CodeOf(key);
-  std::string said = std::string("[") + remote + " held";
   if (code < 0 || code > 63) {
-    said = std::string("[") + remote + ": " + NoCodeMessage(key, code);
-  } else if (keymap.Moved(key)) {
-    said += ", code " + std::to_string(code) + " as pyx.ini moves it";
+    console.Line(
+        Stamp(run.NowMs(), std::string("[") + remote + ": " + NoCodeMessage(key, code) + "]"));
+    return false;
   }
+  std::string said = std::string("[") + remote + " held";
+  if (keymap.Moved(key)) said += ", code " + std::to_string(code) + " as pyx.ini moves it";
   console.Line(Stamp(run.NowMs(), said + "]"));
-  if (code < 0 || code > 63) return false;
   run.Press(code, remote);
   return true;
 }
