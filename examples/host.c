@@ -246,7 +246,7 @@ int main(int argc, char** argv) {
   }
   /* Each object frees itself as its last reference goes, on whichever
    * thread that is. */
-  while (CountRead(&g_live) != 0 && waited_ms < 3000) {
+  while (CountRead(&g_live) != 0 && waited_ms < 10000) {
     SleepMs(10);
     waited_ms += 10;
   }

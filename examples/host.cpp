@@ -163,7 +163,7 @@ int main(int argc, char** argv) {
   }
   // Each object deletes itself as its last reference goes, on whichever
   // thread that is.
-  for (int waited_ms = 0; g_live != 0 && waited_ms < 3000; waited_ms += 10) {
+  for (int waited_ms = 0; g_live != 0 && waited_ms < 10000; waited_ms += 10) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   if (g_live == 0) {
