@@ -4,7 +4,8 @@
 #   host     a compiler and CMake: the library and remote-host (make demo)
 #   native   what the native tests need beside host
 #   mingw    the 32- and 64-bit mingw-w64 cross compilers (make dll)
-#   wine     Wine, 32- and 64-bit, to run the Windows tests
+#   wine     Wine, 32- and 64-bit, to run the Windows tests, and a way to
+#            run 32-bit programs where the kernel has none (ensure-i386.sh)
 #   dist     zip and unzip, for the release archives
 #   fuzz     clang with libFuzzer
 missing=()
@@ -58,16 +59,21 @@ for group in "$@"; do
   esac
 done
 
-[ ${#missing[@]} -eq 0 ] && exit 0
+if [ ${#missing[@]} -gt 0 ]; then
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "missing packages: ${missing[*]} (run as root, or install them with apt-get)" >&2
+    exit 1
+  fi
+  echo "installing: ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  if [ "$i386" = yes ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+    dpkg --add-architecture i386
+  fi
+  apt-get update -q
+  apt-get install -y -q "${missing[@]}"
+fi
 
-if [ "$(id -u)" -ne 0 ]; then
-  echo "missing packages: ${missing[*]} (run as root, or install them with apt-get)" >&2
-  exit 1
+# Installed is not enough for 32-bit Wine: the kernel must run it too.
+if [ "$i386" = yes ]; then
+  "$(dirname "$0")/ensure-i386.sh"
 fi
-echo "installing: ${missing[*]}"
-export DEBIAN_FRONTEND=noninteractive
-if [ "$i386" = yes ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
-  dpkg --add-architecture i386
-fi
-apt-get update -q
-apt-get install -y -q "${missing[@]}"
