@@ -23,15 +23,16 @@ fi
 
 qemu=/usr/bin/qemu-i386
 # The major version of qemu-i386 as installed, or of qemu-user as apt would
-# install it with the options given; empty when there is none.
+# install it; empty when there is none.
 qemu_major() { { "$qemu" --version 2>/dev/null || true; } | sed -n 's/^qemu-i386 version \([0-9]*\).*/\1/p'; }
-candidate_major() { apt-cache policy "$@" qemu-user 2>/dev/null | sed -n 's/^ *Candidate: \([0-9]*:\)\{0,1\}\([0-9][0-9]*\).*/\2/p'; }
+candidate_major() { apt-cache policy qemu-user 2>/dev/null | sed -n 's/^ *Candidate: \([0-9]*:\)\{0,1\}\([0-9][0-9]*\).*/\2/p'; }
 recent() { [ -n "$1" ] && [ "$1" -ge 8 ]; }
 
 if ! recent "$(qemu_major)"; then
   export DEBIAN_FRONTEND=noninteractive
   release=()
   if ! recent "$(candidate_major)"; then
+    # shellcheck source=/dev/null
     . /etc/os-release
     backports="${VERSION_CODENAME}-backports"
     echo "installing qemu-user from $backports: the one in ${VERSION_CODENAME} is older than 8"
