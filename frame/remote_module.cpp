@@ -160,22 +160,23 @@ HRESULT PYX_CALL RemoteModuleBase::QueryInterface(REFIID iid, void** object) {
 // that calls AddRef or Release on it from its own Release, which the final
 // Release makes, changes nothing.
 ULONG PYX_CALL RemoteModuleBase::AddRef() {
-  ULONG refs = refs_.load(std::memory_order_relaxed);
-  do {
-    if (refs == 0) return 0;
-  } while (!refs_.compare_exchange_weak(refs, refs + 1, std::memory_order_relaxed));
-  return refs + 1;
+  const ULONG was = StepRefs(+1);
+  return was == 0 ? 0 : was + 1;
 }
 
 ULONG PYX_CALL RemoteModuleBase::Release() {
-  ULONG refs = refs_.load(std::memory_order_relaxed);
-  do {
-    if (refs == 0) return 0;
-  } while (!refs_.compare_exchange_weak(refs, refs - 1));
-  if (refs != 1) return refs - 1;
+  const ULONG was = StepRefs(-1);
+  if (was != 1) return was == 0 ? 0 : was - 1;
   Stop();
   LetGo();
   return 0;
+}
+
+ULONG RemoteModuleBase::StepRefs(int step) {
+  ULONG refs = refs_.load(std::memory_order_relaxed);
+  while (refs != 0 && !refs_.compare_exchange_weak(refs, static_cast<ULONG>(refs + step))) {
+  }
+  return refs;
 }
 
 HRESULT PYX_CALL RemoteModuleBase::Start(IKeySink* sink, IUnknown* device) {

@@ -222,6 +222,8 @@ class RemoteModuleBase : public IRemoteModule, public NothrowAllocated {
   // to end, waited for and cut off, then the references left to the caller
   // are released on its thread.
   void EndSession(Session* session);
+  // Adds `step` to refs_ unless it is 0, which stays; the count before.
+  ULONG StepRefs(int step);
 
   std::atomic<ULONG> refs_{1};  // the host's references
   std::atomic<uint32_t> keepers_{1};
