@@ -41,12 +41,22 @@ class Terminal {
     }
     return true;
   }
+  // Reads what the program prints for `ms` milliseconds, or until
+  // `deadline`, or until it closes the terminal: a key typed after
+  // Drain(1000) comes 1000 ms later, however the output was cut into reads.
   void Drain(int ms) {
-    pollfd in{master_, POLLIN, 0};
-    if (poll(&in, 1, ms) > 0) {
+    DrainUntil(std::chrono::steady_clock::now() + std::chrono::milliseconds(ms));
+  }
+  void DrainUntil(std::chrono::steady_clock::time_point deadline) {
+    for (;;) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          deadline - std::chrono::steady_clock::now());
+      pollfd in{master_, POLLIN, 0};
+      if (left.count() <= 0 || poll(&in, 1, static_cast<int>(left.count())) <= 0) return;
       char buffer[4096];
       const ssize_t n = read(master_, buffer, sizeof buffer);
-      if (n > 0) screen_.append(buffer, static_cast<size_t>(n));
+      if (n <= 0) return;
+      screen_.append(buffer, static_cast<size_t>(n));
     }
   }
   // The exit status, within 5 s. Once the program has closed the terminal,
@@ -93,10 +103,12 @@ TEST(RemoteHostInteractive, KeysInReportsOutQQuits) {
   ASSERT_TRUE(terminal.Start(dir.string()));
   ASSERT_TRUE(terminal.WaitFor("q quits")) << terminal.screen();
 
-  // p, repeated as a terminal repeats a held key: 1.3 s at 30 ms.
+  // p, repeated as a terminal repeats a held key: 1.3 s at 30 ms, on a fixed
+  // schedule, so that late wake-ups do not add up to a longer hold.
+  const auto typing = std::chrono::steady_clock::now();
   for (int i = 0; i < 43; ++i) {
     terminal.Type("p");
-    terminal.Drain(30);
+    terminal.DrainUntil(typing + (i + 1) * 30ms);
   }
   ASSERT_TRUE(terminal.WaitFor("Key_Power          Power")) << terminal.screen();
   terminal.Drain(400);
