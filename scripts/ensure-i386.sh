@@ -7,7 +7,9 @@
 # qemu before 8 ignores the address hint of MAP_FIXED_NOREPLACE, and Wine's
 # reservation of its address space then takes over a minute per process;
 # Debian 12 has qemu 7.2 in its main suite and 10 in its backports.
-set -euo pipefail
+set -uo pipefail
+# shellcheck source=scripts/apt.sh
+. "$(dirname "$0")/apt.sh"
 
 probe=/usr/lib/wine/wine
 runs_32bit() { "$probe" --version >/dev/null 2>&1; }
@@ -29,7 +31,6 @@ candidate_major() { apt-cache policy qemu-user 2>/dev/null | sed -n 's/^ *Candid
 recent() { [ -n "$1" ] && [ "$1" -ge 8 ]; }
 
 if ! recent "$(qemu_major)"; then
-  export DEBIAN_FRONTEND=noninteractive
   release=()
   if ! recent "$(candidate_major)"; then
     # shellcheck source=/dev/null
@@ -37,10 +38,13 @@ if ! recent "$(qemu_major)"; then
     backports="${VERSION_CODENAME}-backports"
     echo "installing qemu-user from $backports: the one in ${VERSION_CODENAME} is older than 8"
     echo "deb http://deb.debian.org/debian $backports main" >"/etc/apt/sources.list.d/$backports.list"
-    apt-get update -q
-    release=(-t "$backports")
+    apt_update
+    release=("-t=$backports")
   fi
-  apt-get install -y -q --no-install-recommends "${release[@]}" qemu-user
+  if ! apt_install --no-install-recommends "${release[@]}" qemu-user; then
+    echo "ensure-i386: cannot install qemu-user, which runs 32-bit Wine on this kernel: $apt_cause" >&2
+    exit 1
+  fi
 fi
 if ! recent "$(qemu_major)"; then
   echo "ensure-i386: Wine needs $qemu of version 8 or later" >&2
@@ -48,14 +52,20 @@ if ! recent "$(qemu_major)"; then
 fi
 
 binfmt=/proc/sys/fs/binfmt_misc
-[ -e "$binfmt/register" ] || mount -t binfmt_misc binfmt_misc "$binfmt"
+if [ ! -e "$binfmt/register" ] && ! mount -t binfmt_misc binfmt_misc "$binfmt"; then
+  echo "ensure-i386: cannot mount binfmt_misc on $binfmt, to run 32-bit programs under $qemu" >&2
+  exit 1
+fi
 # An entry by this name that did not make the probe run is replaced.
-[ -e "$binfmt/qemu-i386" ] && echo -1 >"$binfmt/qemu-i386"
+[ ! -e "$binfmt/qemu-i386" ] || echo -1 >"$binfmt/qemu-i386"
 # 32-bit little-endian x86 ELF executables and shared objects; F opens qemu
 # now, so the entry works in any mount namespace, P keeps argv[0].
 magic='\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00'
 mask='\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff'
-echo ":qemu-i386:M::$magic:$mask:$qemu:FP" >"$binfmt/register"
+if ! echo ":qemu-i386:M::$magic:$mask:$qemu:FP" >"$binfmt/register"; then
+  echo "ensure-i386: cannot register $qemu with binfmt_misc" >&2
+  exit 1
+fi
 
 if ! runs_32bit; then
   echo "ensure-i386: 32-bit programs still do not run under $qemu" >&2
