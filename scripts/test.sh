@@ -2,16 +2,19 @@
 # make test: every stage that can run, then a summary of them all.
 # Usage: scripts/test.sh [STAGE...]   (every stage when none is named)
 #
-# A stage is a build step and a run step of the Makefile. The builds take
-# every core, so they go one after another, at idle priority: they get the
-# processors only while no test wants them, so that a test's worker wakes on
-# time. Each stage's run starts as soon as its build is done and goes on
-# beside the builds that follow, as the tests mostly wait (on the module's
-# sleeps, on Wine). The packages install in the background meanwhile, and each stage
-# starts once its own are in place. A stage whose packages cannot be
-# installed is not run, and the summary says why; like a failed stage, that
-# fails the whole. Each stage's output is in build/test/STAGE.log; that of
-# a stage that did not pass is shown at the end.
+# A stage is a build step and a run step of the Makefile. Two lanes share
+# the machine. The builds go one after another, on every core, at idle
+# priority: they get the processors only while no test wants them. Beside
+# them the tests run, one stage at a time, as soon as its build is done;
+# they mostly wait (on the module's sleeps, on Wine), and many count
+# reports against real time with margins of tens of milliseconds, so they
+# get the processors whenever they want them and meet no other stage's
+# tests. The runs that compute (the rebuild, the fuzzer) and the package
+# installs go at idle priority, like the builds. Each stage starts once its
+# own packages are in place. A stage whose packages cannot be installed is
+# not run, and the summary says why; like a failed stage, that fails the
+# whole. Each stage's output is in build/test/STAGE.log; that of a stage
+# that failed is shown at the end.
 set -uo pipefail
 cd "$(dirname "$0")/.." || exit 2
 unset MAKEFLAGS MAKELEVEL MFLAGS
@@ -33,7 +36,8 @@ table=(
   "asan|host native|asan|run-asan|under AddressSanitizer and UndefinedBehaviorSanitizer"
   "fuzz|host fuzz|fuzzer|run-fuzz FUZZ_SECONDS=30|the INI reader under libFuzzer, 30 s"
 )
-# Runs that compute rather than wait, and so yield to the tests as builds do.
+# Runs that compute rather than wait: they yield to the tests as builds do,
+# and stay out of the tests' lane.
 computing_runs=" reproducible fuzz "
 # Idle priority where the kernel has it, else the lowest nice level.
 if chrt --idle 0 true 2>/dev/null; then
@@ -73,7 +77,7 @@ for name in "${pending[@]}"; do
     [[ " ${groups[*]} " == *" $group "* ]] || groups+=("$group")
   done
 done
-scripts/ensure-packages.sh --status "$out/packages" "${groups[@]}" >"$out/packages.log" 2>&1 &
+"${yielding[@]}" scripts/ensure-packages.sh --status "$out/packages" "${groups[@]}" >"$out/packages.log" 2>&1 &
 packages_job=$!
 
 # ready NAME: 0 when its packages are in place, 1 when one is not, 2 while
@@ -120,9 +124,16 @@ digest() {
 }
 
 # run_stage NAME: its run step, in the background; its result when done.
+# A run of the tests' lane waits for the lane; its time starts then.
 run_stage() {
-  local name=$1 start=$SECONDS status priority=()
-  [[ $computing_runs == *" $name "* ]] && priority=("${yielding[@]}")
+  local name=$1 start status priority=() lane
+  if [[ $computing_runs == *" $name "* ]]; then
+    priority=("${yielding[@]}")
+  else
+    exec {lane}>"$out/tests.lane"
+    flock "$lane"
+  fi
+  start=$SECONDS
   # shellcheck disable=SC2086 # the step's words: a target and its variables
   "${priority[@]}" make -s ${run_of[$name]} >>"$out/$name.log" 2>&1
   status=$?
