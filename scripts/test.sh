@@ -2,43 +2,44 @@
 # make test: every stage that can run, then a summary of them all.
 # Usage: scripts/test.sh [STAGE...]   (every stage when none is named)
 #
-# A stage is a build step and a run step of the Makefile. Two lanes share
-# the machine. The builds go one after another, on every core, at idle
-# priority: they get the processors only while no test wants them. Beside
-# them the tests run, one stage at a time, as soon as its build is done;
-# they mostly wait (on the module's sleeps, on Wine), and many count
-# reports against real time with margins of tens of milliseconds, so they
-# get the processors whenever they want them and meet no other stage's
-# tests. The runs that compute (the rebuild, the fuzzer) and the package
-# installs go at idle priority, like the builds. Each stage starts once its
-# own packages are in place. A stage whose packages cannot be installed is
-# not run, and the summary says why; like a failed stage, that fails the
-# whole. Each stage's output is in build/test/STAGE.log; that of a stage
-# that failed is shown at the end.
+# A stage is a build step and a run step of the Makefile, each with the
+# package groups it needs. The builds go one after another, on every core,
+# at idle priority: they get the processors only while no test wants them.
+# A build starts as soon as its own packages are in place (the Windows
+# builds need mingw-w64, not Wine), its run once the run's are too. Beside
+# the builds the tests run in two lanes, one for the suites under Wine and
+# one for the native suites: each lane runs one stage at a time, as soon as
+# its build is done. The tests mostly wait (on the module's sleeps, on
+# Wine), and many count reports against real time with margins of tens of
+# milliseconds, so they get the processors whenever they want them and
+# meet at most one other stage's tests. The runs that compute (the
+# rebuild, the fuzzer) go at idle priority, like the builds. The package
+# installs do not: on a fresh machine the Wine lane waits for them. A stage
+# whose packages cannot be installed is not run, and the summary says why;
+# like a failed stage, that fails the whole. Each stage's output is in
+# build/test/STAGE.log; that of a stage that failed is shown at the end.
 set -uo pipefail
 cd "$(dirname "$0")/.." || exit 2
 unset MAKEFLAGS MAKELEVEL MFLAGS
 # Interrupted, it stops what it started.
 trap 'trap - INT TERM && kill 0' INT TERM
 
-# name|packages|build step|run step|what it is. The builds go in this
-# order, each as soon as its packages are in place: the Windows builds
-# early, as their tests wait longest, and the fuzzer's core-long run last.
+# name|the build's packages|the run's packages beside them|build step|run
+# step|lane|what it is. The builds go in this order, each as soon as its
+# packages are in place: the Windows builds early, as their tests wait
+# longest, and the fuzzer's core-long run last.
 table=(
-  "format|host native||format-check|formatting"
-  "native|host native|native|run-native|native build and tests"
-  "win64|host native mingw wine64|win64|run-win64|the 64-bit DLL under Wine"
-  "win32|host native mingw wine32|win32|run-win32|the 32-bit DLL under Wine"
-  "zip64|host mingw dist wine64|dist|run-zip64|the 64-bit release zip, unpacked and used on its own"
-  "zip32|host mingw dist wine32|dist|run-zip32|the 32-bit release zip, unpacked and used on its own"
-  "reproducible|host mingw dist|dist|run-reproducible|the release, built again in another folder"
-  "tsan|host native|tsan|run-tsan|under ThreadSanitizer"
-  "asan|host native|asan|run-asan|under AddressSanitizer and UndefinedBehaviorSanitizer"
-  "fuzz|host fuzz|fuzzer|run-fuzz FUZZ_SECONDS=30|the INI reader under libFuzzer, 30 s"
+  "format|host native|||format-check|native|formatting"
+  "native|host native||native|run-native|native|native build and tests"
+  "win64|host native mingw|wine64|win64|run-win64|wine|the 64-bit DLL under Wine"
+  "win32|host native mingw|wine32|win32|run-win32|wine|the 32-bit DLL under Wine"
+  "zip64|host mingw dist|wine64|dist|run-zip64|wine|the 64-bit release zip, unpacked and used on its own"
+  "zip32|host mingw dist|wine32|dist|run-zip32|wine|the 32-bit release zip, unpacked and used on its own"
+  "reproducible|host mingw dist||dist|run-reproducible||the release, built again in another folder"
+  "tsan|host native||tsan|run-tsan|native|under ThreadSanitizer"
+  "asan|host native||asan|run-asan|native|under AddressSanitizer and UndefinedBehaviorSanitizer"
+  "fuzz|host fuzz||fuzzer|run-fuzz FUZZ_SECONDS=30||the INI reader under libFuzzer, 30 s"
 )
-# Runs that compute rather than wait: they yield to the tests as builds do,
-# and stay out of the tests' lane.
-computing_runs=" reproducible fuzz "
 # Idle priority where the kernel has it, else the lowest nice level.
 if chrt --idle 0 true 2>/dev/null; then
   yielding=(chrt --idle 0)
@@ -50,12 +51,15 @@ out=build/test
 rm -rf "$out"
 mkdir -p "$out/packages"
 
-declare -A needs build_of run_of what_of
+# A run without a lane computes rather than waits: it yields to the tests
+# as the builds do.
+declare -A build_needs run_needs build_of run_of lane_of what_of
 names=()
 for row in "${table[@]}"; do
-  IFS='|' read -r name packages build run what <<<"$row"
+  IFS='|' read -r name packages run_packages build run lane what <<<"$row"
   names+=("$name")
-  needs[$name]=$packages build_of[$name]=$build run_of[$name]=$run what_of[$name]=$what
+  build_needs[$name]=$packages run_needs[$name]="$packages $run_packages"
+  build_of[$name]=$build run_of[$name]=$run lane_of[$name]=$lane what_of[$name]=$what
 done
 chosen=("$@")
 [ ${#chosen[@]} -gt 0 ] || chosen=("${names[@]}")
@@ -73,18 +77,27 @@ say() { printf '[%4d s] %s\n' "$SECONDS" "$*"; }
 # The packages of every chosen stage, in the order the stages need them.
 groups=()
 for name in "${pending[@]}"; do
-  for group in ${needs[$name]}; do
+  for group in ${run_needs[$name]}; do
     [[ " ${groups[*]} " == *" $group "* ]] || groups+=("$group")
   done
 done
-"${yielding[@]}" scripts/ensure-packages.sh --status "$out/packages" "${groups[@]}" >"$out/packages.log" 2>&1 &
+scripts/ensure-packages.sh --status "$out/packages" "${groups[@]}" >"$out/packages.log" 2>&1 &
 packages_job=$!
 
-# ready NAME: 0 when its packages are in place, 1 when one is not, 2 while
-# one is still being settled.
+# The package groups of stage NAME's build, or of its run (KIND build or
+# run), one per line.
+groups_of() {
+  if [ "$2" = build ]; then
+    tr ' ' '\n' <<<"${build_needs[$1]}"
+  else
+    tr ' ' '\n' <<<"${run_needs[$1]}"
+  fi | grep -v '^$'
+}
+# ready NAME KIND: 0 when those packages are in place, 1 when one is not,
+# 2 while one is still being settled.
 ready() {
   local group state=0
-  for group in ${needs[$1]}; do
+  for group in $(groups_of "$1" "$2"); do
     if [ ! -e "$out/packages/$group" ]; then
       # ensure-packages settles every group it is given before it ends.
       kill -0 "$packages_job" 2>/dev/null && return 2
@@ -94,10 +107,10 @@ ready() {
   done
   return $state
 }
-# The groups of a stage's packages that are not in place.
+# not_in_place NAME KIND: those of its groups that are not in place.
 not_in_place() {
   local group
-  for group in ${needs[$1]}; do
+  for group in $(groups_of "$1" "$2"); do
     [ "$(cat "$out/packages/$group")" = ok ] || echo "$group"
   done | paste -sd' ' | sed 's/ /, /g'
 }
@@ -123,14 +136,28 @@ digest() {
   fi
 }
 
-# run_stage NAME: its run step, in the background; its result when done.
-# A run of the tests' lane waits for the lane; its time starts then.
+# run_stage NAME: once the run's packages are in place, its run step, in
+# the background; its result when done. A run of a lane waits for the lane;
+# its time starts then.
 run_stage() {
   local name=$1 start status priority=() lane
-  if [[ $computing_runs == *" $name "* ]]; then
+  local state=2
+  while [ $state -eq 2 ]; do
+    ready "$name" run
+    state=$?
+    [ $state -ne 2 ] || sleep 1
+  done
+  if [ $state -ne 0 ]; then
+    local lacking
+    lacking=$(not_in_place "$name" run)
+    result "$name" "not run" 0 "needs the $lacking packages, not in place"
+    say "$name: not run: needs the $lacking packages, not in place"
+    return
+  fi
+  if [ -z "${lane_of[$name]}" ]; then
     priority=("${yielding[@]}")
   else
-    exec {lane}>"$out/tests.lane"
+    exec {lane}>"$out/${lane_of[$name]}.lane"
     flock "$lane"
   fi
   start=$SECONDS
@@ -151,16 +178,17 @@ run_stage() {
 declare -A built  # build step -> passed or failed, once run
 jobs=()
 while [ ${#pending[@]} -gt 0 ]; do
-  # The first stage whose packages are settled.
+  # The first stage whose build's packages are settled.
   next='' left=()
   for name in "${pending[@]}"; do
     if [ -z "$next" ]; then
-      ready "$name"
+      ready "$name" build
       case $? in
         0) next=$name && continue ;;
         1)
-          result "$name" "not run" 0 "needs the $(not_in_place "$name") packages, not in place"
-          say "$name: not run: needs the $(not_in_place "$name") packages, not in place"
+          lacking=$(not_in_place "$name" build)
+          result "$name" "not run" 0 "needs the $lacking packages, not in place"
+          say "$name: not run: needs the $lacking packages, not in place"
           continue
           ;;
       esac
