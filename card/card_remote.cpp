@@ -11,27 +11,15 @@
 
 namespace pyx {
 
-const KeyEntry CardKeyTable[kCardKeyCount] = {
-#define PYX_KEY(code, name, command) {code, name, command},
-#include "card/key_table.inc"
-#undef PYX_KEY
-};
-
-#define PYX_KEY(code, name, command) +1
-static_assert(0
-#include "card/key_table.inc"
-                  == kCardKeyCount,
-              "every row of key_table.inc is in CardKeyTable");
-#undef PYX_KEY
-
-CardRemoteModule::CardRemoteModule(uint32_t stop_wait_ms)
-    : RemoteModuleBase(CardKeyTable, kCardKeyCount, stop_wait_ms) {
-  LogMessage("> Initializing Tarvikon remote module.\n");
+CardRemoteModule::CardRemoteModule(uint32_t stop_wait_ms) : RemoteModuleBase(stop_wait_ms) {
+  LogConstructionLine("> Initializing Tarvikon remote module.\n");
   LogBanner();
-  const ModuleSettings& settings = Settings();
-  LogMessage("> KeyFirstDelay=%d, KeyRepeatDelay=%d\n", static_cast<int>(settings.FirstDelay()),
-             static_cast<int>(settings.RepeatDelay()));
-  LogSettingsFindings();
+  // One reading for the third line and the lines after it.
+  const SettingsRef reading = ProcessSettings().Current();
+  LogConstructionLine("> KeyFirstDelay=%d, KeyRepeatDelay=%d\n",
+                      static_cast<int>(reading->settings().first_delay),
+                      static_cast<int>(reading->settings().repeat_delay));
+  LogSettingsFindings(*reading);
 }
 
 CardRemoteModule::~CardRemoteModule() = default;
@@ -44,7 +32,7 @@ int32_t CardRemoteModule::Run(RunContext& context) {
   // A device that answers success with no interface has none to offer.
   if (registers == nullptr) return E_NOINTERFACE;
 
-  PollUntilStopped(*registers, context, Settings());
+  PollUntilStopped(*registers, context, ProcessSettings());
   LogMessage("Tarvikon: Break event received. Bye!\n");
   return static_cast<int32_t>(registers->Release());
 }

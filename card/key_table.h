@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string_view>
 
 #include "frame/remote_module.h"
 
@@ -25,6 +26,6 @@ inline constexpr int32_t kCardKeyCodes[kCardKeyCount] = {
 inline constexpr KeyMap kCardKeyMap = KeyMap::FirstRows(CardKeyTable, kCardKeyCodes, kCardKeyCount);
 
 // The row of CardKeyTable named `name`, in any case; -1 for none.
-int32_t CardRowNamed(const char* name);
+int32_t CardRowNamed(std::string_view name);
 
 }  // namespace pyx

@@ -86,12 +86,15 @@ void PollUntilStopped(IRegisterAccess& registers, RunContext& context,
       const auto left = static_cast<int32_t>(delay.end_ms - context.NowMs());
       delay_left_ms = left > 0 ? static_cast<uint32_t>(left) : 0;
     }
-    // Settings are read each cycle, so a reload applies at the next key event.
-    const KeyMap keys = settings.Keys();
-    const PollDecision next = DecidePoll(state, data, delay_left_ms,
-                                         {settings.FirstDelay(), settings.RepeatDelay(),
-                                          settings.PollDuringDelay(), keys.NoRepeatCodes()});
-    const bool tracing = next.event != KeyEvent::kNone && settings.Trace();
+    // One reading of the settings per cycle, so a reload applies at the next
+    // key event, whole.
+    const SettingsRef reading = settings.Current();
+    const Settings& now = reading->settings();
+    const KeyMap& keys = now.keys;
+    const PollDecision next = DecidePoll(
+        state, data, delay_left_ms,
+        {now.first_delay, now.repeat_delay, now.poll_during_delay != 0, keys.NoRepeatCodes()});
+    const bool tracing = next.event != KeyEvent::kNone && now.trace != 0;
     const uint32_t event_ms = tracing ? context.NowMs() : 0;
     if (next.report) context.DispatchKey(next.state.last, keys);
     if (tracing) trace.Write(event_ms, KeyCode(data), state, next, keys);

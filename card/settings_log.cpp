@@ -2,120 +2,175 @@
 
 #include <cstdarg>
 #include <cstdio>
-#include <cstring>
 
-#include "card/settings_reading.h"
 #include "platform/platform.h"
 
 namespace pyx {
 
+SettingsRef ModuleSettings::Current() const {
+  platform::HoldLock lock(platform::ProcessLock::kSettings);
+  return current_.Share();
+}
+
+void ModuleSettings::Publish(SettingsRef reading) {
+  if (!reading) return;
+  {
+    platform::HoldLock lock(platform::ProcessLock::kSettings);
+    // The swap leaves the one before in `reading`, let go of outside the lock.
+    SettingsRef before = static_cast<SettingsRef&&>(current_);
+    current_ = static_cast<SettingsRef&&>(reading);
+    reading = static_cast<SettingsRef&&>(before);
+  }
+}
+
 namespace {
 
-// Constant-initialised: the defaults hold from the moment the library loads.
 ModuleSettings g_settings;
 
-// The last reading of pyx.ini. Guarded by the log's lock, under which every
-// reload reads and publishes, so that the reading published last is the
-// file as it was read last. Zero-initialised; filled by the first reload.
-SettingsReading g_reading;
+enum class Changes { kSaid, kQuiet };
 
-// Reads pyx.ini into g_reading, starting from the settings in force, and
-// publishes what it sets. With the log's lock held.
-void Reload() {
-  SettingsReading& reading = g_reading;
-  reading.first_delay = g_settings.FirstDelay();
-  reading.repeat_delay = g_settings.RepeatDelay();
-  reading.poll_during_delay = g_settings.KeyPollDuringDelay.load(std::memory_order_relaxed);
-  reading.trace = g_settings.KeyTrace.load(std::memory_order_relaxed);
-  reading.keys = g_settings.Keys();
-  const platform::IniFile ini(platform::kIniPath);
-  ReadSettings(ini, reading);
-  if (!ini.found()) return;
-  g_settings.KeyFirstDelay.store(reading.first_delay, std::memory_order_relaxed);
-  g_settings.KeyRepeatDelay.store(reading.repeat_delay, std::memory_order_relaxed);
-  g_settings.KeyPollDuringDelay.store(reading.poll_during_delay, std::memory_order_relaxed);
-  g_settings.KeyTrace.store(reading.trace, std::memory_order_relaxed);
-  g_settings.SetKeys(reading.keys);
-}
-
-bool AtDefaults(const SettingsReading& reading) {
-  for (int i = 0; i < KeyMap::kWords; ++i) {
-    if (reading.keys.Word(i) != kCardKeyMap.Word(i)) return false;
-  }
-  return reading.first_delay == kDefaultFirstDelay && reading.repeat_delay == kDefaultRepeatDelay &&
-         reading.poll_during_delay == 0 && reading.trace == 0;
-}
-
-}  // namespace
-
-// A sequence lock: the writer makes the version odd, writes, and makes it
-// even again; a reader keeps what it read only when the version was the same
-// even number before and after. Each word is written with release and read
-// with acquire, so a reader that sees any word of a write also sees the odd
-// version written before it.
-KeyMap ModuleSettings::Keys() const {
-  uint64_t words[KeyMap::kWords];
-  for (uint32_t tries = 1;; ++tries) {
-    const uint32_t before = keys_version_.load(std::memory_order_acquire);
-    for (int i = 0; i < KeyMap::kWords; ++i) {
-      words[i] = keys_words_[i].load(std::memory_order_acquire);
-    }
-    if ((before & 1) == 0 && keys_version_.load(std::memory_order_relaxed) == before) break;
-    // A writer that was preempted halfway: let it finish.
-    if (tries % 64 == 0) platform::SleepMilliseconds(1);
-  }
-  return KeyMap::FromWords(CardKeyTable, words);
-}
-
-void ModuleSettings::SetKeys(const KeyMap& keys) {
-  const uint32_t version = keys_version_.load(std::memory_order_relaxed);
-  keys_version_.store(version + 1, std::memory_order_relaxed);
-  for (int i = 0; i < KeyMap::kWords; ++i) {
-    keys_words_[i].store(keys.Word(i), std::memory_order_release);
-  }
-  keys_version_.store(version + 2, std::memory_order_release);
-}
-
-ModuleSettings& Settings() { return g_settings; }
-
-void LoadSettings() {
-  platform::LogWriteLock lock;
-  Reload();
-}
-
-void LogMessage(const char* format, ...) {
-  platform::LogWriteLock lock;
+// One message appended to the log; false when it could not be opened.
+bool Append(const char* format, va_list args) {
   FILE* log = std::fopen(kLogFileName, "a+t");
-  if (log == nullptr) return;
+  if (log == nullptr) return false;
+  platform::FormatToFile(log, format, args);
+  std::fclose(log);
+  return true;
+}
+
+// printf to the log through the system's C runtime, as every log line is.
+void Print(FILE* log, const char* format, ...) __attribute__((format(printf, 2, 3)));
+void Print(FILE* log, const char* format, ...) {
   va_list args;
   va_start(args, format);
   platform::FormatToFile(log, format, args);
   va_end(args);
+}
+
+// What a code reports under `settings`: "Key_Power", "Key_Power once per
+// press" or "none".
+void DescribeCode(FILE* log, const Settings& settings, int32_t code) {
+  const KeyEntry* row = settings.keys.Row(code);
+  if (row == nullptr) {
+    std::fputs("none", log);
+  } else {
+    std::fputs(row->name, log);
+    if (!settings.keys.Repeats(code)) std::fputs(" once per press", log);
+  }
+}
+
+// One line on what a reading changed in force. False when the log could
+// not be opened.
+bool AppendChange(const Settings& before, const Settings& after) {
+  FILE* log = std::fopen(kLogFileName, "a+t");
+  if (log == nullptr) return false;
+  std::fputs("pyx.ini read again:", log);
+  const char* separator = " ";
+  const struct {
+    const char* key;
+    int32_t Settings::*value;
+  } kValues[] = {
+      {"KeyFirstDelay", &Settings::first_delay},
+      {"KeyRepeatDelay", &Settings::repeat_delay},
+      {"KeyPollDuringDelay", &Settings::poll_during_delay},
+      {"KeyTrace", &Settings::trace},
+  };
+  for (const auto& [key, value] : kValues) {
+    if (before.*value == after.*value) continue;
+    Print(log, "%s%s=%d (was %d)", separator, key, static_cast<int>(after.*value),
+          static_cast<int>(before.*value));
+    separator = "; ";
+  }
+  for (int32_t code = 0; code < KeyMap::kCodes; ++code) {
+    if (before.keys.RowIndex(code) == after.keys.RowIndex(code) &&
+        before.keys.Repeats(code) == after.keys.Repeats(code)) {
+      continue;
+    }
+    Print(log, "%scode %d: ", separator, static_cast<int>(code));
+    DescribeCode(log, after, code);
+    std::fputs(" (was ", log);
+    DescribeCode(log, before, code);
+    std::fputs(")", log);
+    separator = "; ";
+  }
+  std::fputs("\n", log);
   std::fclose(log);
-  Reload();
+  return true;
+}
+
+// Reads pyx.ini and puts the reading in force; with kSaid, a change is
+// written to the log, after which pyx.ini is read again, as after any log
+// line. With the log's lock held.
+void Reload(Changes changes) {
+  // A file that changes on every reading would be read forever: a few
+  // rounds are enough for any edit.
+  for (int round = 0; round < 4; ++round) {
+    const SettingsRef before = g_settings.Current();
+    const platform::IniFile ini(platform::kIniPath);
+    SettingsRef read = ReadSettings(ini, before->settings());
+    if (!read) return;  // no memory for it: what is in force stays
+    const bool changed = !SameSettings(before->settings(), read->settings());
+    const Settings after = read->settings();
+    g_settings.Publish(static_cast<SettingsRef&&>(read));
+    if (changes == Changes::kQuiet || !changed || !AppendChange(before->settings(), after)) {
+      return;
+    }
+  }
+}
+
+void Log(Changes changes, const char* format, va_list args) {
+  platform::HoldLock lock(platform::ProcessLock::kLog);
+  if (Append(format, args)) Reload(changes);
+}
+
+}  // namespace
+
+ModuleSettings& ProcessSettings() { return g_settings; }
+
+void LoadSettings() {
+  platform::HoldLock lock(platform::ProcessLock::kLog);
+  Reload(Changes::kQuiet);
+}
+
+void LogMessage(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  Log(Changes::kSaid, format, args);
+  va_end(args);
+}
+
+void LogConstructionLine(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  Log(Changes::kQuiet, format, args);
+  va_end(args);
 }
 
 void LogBanner() {
   char path[512];
   platform::FullPath(platform::kIniPath, path, sizeof path);
-  char banner[kReadingLineBytes + sizeof path];
-  {
-    platform::LogWriteLock lock;
-    FormatBanner(g_reading, path, AtDefaults(g_reading), banner, sizeof banner);
-  }
-  LogMessage("> %s\n", banner);
+  const SettingsRef reading = g_settings.Current();
+  char banner[640];
+  FormatBanner(*reading, path, SameSettings(reading->settings(), kDefaultSettings), banner,
+               sizeof banner);
+  LogConstructionLine("> %s\n", banner);
 }
 
-void LogSettingsFindings() {
-  // Taken whole, before the first line's own reload can change them.
-  char lines[kMaxReadingLines][kReadingLineBytes];
-  int count;
-  {
-    platform::LogWriteLock lock;
-    count = g_reading.line_count;
-    std::memcpy(lines, g_reading.lines, sizeof lines);
+void LogSettingsFindings(const SettingsReading& reading) {
+  int findings = 0;
+  for (int i = 0; i < reading.entry_count(); ++i) {
+    const SettingsReading::Entry entry = reading.entry(i);
+    if (entry.kind == SettingsReading::Kind::kFinding && ++findings > kLoggedFindings) continue;
+    LogConstructionLine("> %s\n", entry.text);
   }
-  for (int i = 0; i < count; ++i) LogMessage("> %s\n", lines[i]);
+  const int left_out =
+      reading.finding_count() - (findings < kLoggedFindings ? findings : kLoggedFindings);
+  if (left_out > 0) {
+    LogConstructionLine(
+        "> %d more findings about pyx.ini are not listed here; remote-host --settings lists "
+        "them\n",
+        left_out);
+  }
 }
 
 }  // namespace pyx

@@ -5,28 +5,23 @@
 #include <string_view>
 
 #include "card/poller.h"
-#include "platform/ini_parse.h"
 
 namespace pyx {
 
-int32_t CardRowNamed(const char* name) {
-  for (int32_t row = 0; row < kCardKeyCount; ++row) {
-    if (platform::SameIniName(CardKeyTable[row].name, name)) return row;
-  }
-  return -1;
+using platform::IniEncoding;
+using platform::IniLine;
+using platform::SameIniName;
+using Access = platform::IniFile::Access;
+
+bool SameSettings(const Settings& a, const Settings& b) {
+  return a.keys == b.keys && a.first_delay == b.first_delay && a.repeat_delay == b.repeat_delay &&
+         a.poll_during_delay == b.poll_during_delay && a.trace == b.trace;
 }
 
 namespace {
 
-using Access = platform::IniFile::Access;
-
-// The names listed in one section: enough for every key of the table many
-// times over; a file with more is read as far as this goes.
-constexpr size_t kNamesBytes = 4096;
-// One value as the log shows it; longer values are cut.
-constexpr size_t kValueBytes = 64;
-
-// printf-style text appended to a buffer, cut to its size.
+// printf-style text appended to a buffer, cut to its size; the entries it
+// builds are short, as every quote of the file is shortened.
 class TextBuilder {
  public:
   TextBuilder(char* out, size_t size) : out_(out), size_(size) { out_[0] = '\0'; }
@@ -36,34 +31,27 @@ class TextBuilder {
     used_ += platform::FormatToBuffer(out_ + used_, size_ - used_, format, args);
     va_end(args);
   }
+  // Text of the file as it was written, each character that is not
+  // printable as '?' (and, in text decoded from UTF-8 or UTF-16, each
+  // character beyond ASCII); text over 72 characters is shortened to its
+  // first 56, and says so.
+  void Quote(std::string_view text, bool decoded) {
+    constexpr size_t kLongest = 72, kShown = 56;
+    for (size_t i = 0; i < text.size() && i < (text.size() > kLongest ? kShown : kLongest); ++i) {
+      const auto c = static_cast<unsigned char>(text[i]);
+      const bool shown = (c >= 0x20 && c < 0x7F) || (c >= 0x80 && !decoded);
+      Add("%c", shown ? static_cast<char>(c) : '?');
+    }
+    if (text.size() > kLongest) Add("... (%u characters)", static_cast<unsigned>(text.size()));
+  }
+  size_t size() const { return used_; }
+  const char* text() const { return out_; }
 
  private:
   char* out_;
   size_t size_;
   size_t used_ = 0;
 };
-
-// Calls visit(name) for each name in a list of NUL-terminated names that
-// ends with an empty one.
-template <typename Visit>
-void ForEachName(const char* names, Visit visit) {
-  for (const char* name = names; *name != '\0'; name += std::strlen(name) + 1) visit(name);
-}
-
-// How many of the names before `name` in the list are the same name.
-int TimesBefore(const char* names, const char* name) {
-  int times = 0;
-  for (const char* other = names; other != name; other += std::strlen(other) + 1) {
-    times += platform::SameIniName(other, name) ? 1 : 0;
-  }
-  return times;
-}
-
-int TimesIn(const char* names, const char* name) {
-  int times = 0;
-  ForEachName(names, [&](const char* other) { times += platform::SameIniName(other, name); });
-  return times;
-}
 
 // Edits (insert, delete, replace, swap of neighbours) from `a` to `b`,
 // regardless of ASCII case; names longer than 48 characters are far.
@@ -72,18 +60,19 @@ int Distance(std::string_view a, std::string_view b) {
   if (a.size() > kLongest || b.size() > kLongest) return 1000;
   int rows[3][kLongest + 1];  // two rows back, one back, this one
   for (size_t j = 0; j <= b.size(); ++j) rows[1][j] = static_cast<int>(j);
+  const auto same = [&](size_t i, size_t j) {
+    return platform::IniLower(a[i]) == platform::IniLower(b[j]);
+  };
   for (size_t i = 1; i <= a.size(); ++i) {
     int* row = rows[(i + 1) % 3];
     const int* up = rows[i % 3];
     const int* up2 = rows[(i + 2) % 3];
     row[0] = static_cast<int>(i);
     for (size_t j = 1; j <= b.size(); ++j) {
-      const int cost = platform::IniLower(a[i - 1]) == platform::IniLower(b[j - 1]) ? 0 : 1;
-      int best = up[j - 1] + cost;
+      int best = up[j - 1] + (same(i - 1, j - 1) ? 0 : 1);
       if (up[j] + 1 < best) best = up[j] + 1;
       if (row[j - 1] + 1 < best) best = row[j - 1] + 1;
-      if (i > 1 && j > 1 && platform::IniLower(a[i - 1]) == platform::IniLower(b[j - 2]) &&
-          platform::IniLower(a[i - 2]) == platform::IniLower(b[j - 1]) && up2[j - 2] + 1 < best) {
+      if (i > 1 && j > 1 && same(i - 1, j - 2) && same(i - 2, j - 1) && up2[j - 2] + 1 < best) {
         best = up2[j - 2] + 1;
       }
       row[j] = best;
@@ -96,7 +85,7 @@ int Distance(std::string_view a, std::string_view b) {
 // near enough to be a slip of the hand.
 class NearestName {
  public:
-  explicit NearestName(const char* name) : name_(name) {}
+  explicit NearestName(std::string_view name) : name_(name) {}
   void Offer(const char* candidate) {
     const int distance = Distance(name_, candidate);
     const int slip = static_cast<int>(std::strlen(candidate) + 3) / 4;
@@ -109,398 +98,697 @@ class NearestName {
   const char* get() const { return nearest_; }
 
  private:
-  const char* name_;
+  std::string_view name_;
   const char* nearest_ = nullptr;
   int best_ = 0;
 };
 
+// The rules: what each of our sections holds, and what each value means.
+enum class Kind : uint8_t {
+  kDelay,   // milliseconds; a negative one is not taken
+  kSwitch,  // on when not 0
+  kCode     // a code the card yields, 0 to 63; any other value is not taken
+};
+
 struct Setting {
   const char* key;
-  bool delay;  // a delay, which is never negative; else an option, on when not 0
-  int32_t SettingsReading::*value;
+  Kind kind;
+  int32_t Settings::*value;
 };
 constexpr Setting kSettings[] = {
-    {"KeyFirstDelay", true, &SettingsReading::first_delay},
-    {"KeyRepeatDelay", true, &SettingsReading::repeat_delay},
-    {"KeyPollDuringDelay", false, &SettingsReading::poll_during_delay},
-    {"KeyTrace", false, &SettingsReading::trace},
+    {"KeyFirstDelay", Kind::kDelay, &Settings::first_delay},
+    {"KeyRepeatDelay", Kind::kDelay, &Settings::repeat_delay},
+    {"KeyPollDuringDelay", Kind::kSwitch, &Settings::poll_during_delay},
+    {"KeyTrace", Kind::kSwitch, &Settings::trace},
+};
+constexpr int kSettingCount = 4;
+
+// Our sections: [PYXRemote] holds the settings above by name; the other
+// two hold a line per key of CardKeyTable, by its name.
+enum Section { kMain, kKeys, kNoRepeat, kSections };
+struct SectionRule {
+  const char* name;
+  Kind kind;         // of the keys' values
+  const char* what;  // what a name that is not one of its keys is not
+};
+constexpr SectionRule kSectionRules[kSections] = {
+    {kIniSection, Kind::kDelay, "no such setting"},
+    {kKeysSection, Kind::kCode, "no key of that name"},
+    {kNoRepeatSection, Kind::kSwitch, "no key of that name"},
 };
 
-const Setting* SettingNamed(const char* key) {
-  for (const Setting& setting : kSettings) {
-    if (platform::SameIniName(setting.key, key)) return &setting;
-  }
-  return nullptr;
-}
-
-// The lines of a reading, as they are found.
-class Lines {
- public:
-  explicit Lines(SettingsReading& reading) : reading_(reading) { reading_.line_count = 0; }
-
-  // A new line to build; the last place is kept for a line that counts
-  // those that did not fit.
-  TextBuilder Next() {
-    if (reading_.line_count < kMaxReadingLines - 1) {
-      return TextBuilder(reading_.lines[reading_.line_count++], kReadingLineBytes);
-    }
-    ++dropped_;
-    return TextBuilder(spare_, sizeof spare_);
-  }
-  void Finish() {
-    if (dropped_ == 0) return;
-    TextBuilder(reading_.lines[reading_.line_count++], kReadingLineBytes)
-        .Add("%d more lines not listed", dropped_);
-  }
-
- private:
-  SettingsReading& reading_;
-  int dropped_ = 0;
-  char spare_[kReadingLineBytes];
+// The line that acts for one key of a section: its first.
+struct Acting {
+  int32_t line;  // 0: none
+  bool equals;   // it has an '='; a line without one names the key with no value
+  std::string_view text;
+  std::string_view value;
 };
 
-// One section of the file as it was read: its name as written, the names of
-// its keys with duplicates, and each value as written.
-class Section {
- public:
-  Section(const platform::IniFile& ini, const char* name, const char* names_as_written)
-      : ini_(ini), name_(name) {
-    const char* written = name;
-    ForEachName(names_as_written, [&](const char* as_written) {
-      if (platform::SameIniName(as_written, name)) written = as_written;
-    });
-    TextBuilder(written_, sizeof written_).Add("%s", written);
-    ini.KeyNames(name, keys_, sizeof keys_);
+int SettingNamed(std::string_view name) {
+  for (int i = 0; i < kSettingCount; ++i) {
+    if (SameIniName(kSettings[i].key, name)) return i;
   }
-
-  // Calls visit(key, written) once for each key, with the value of its
-  // first line as written, in file order. A key given more than once is
-  // said so after it: only its first line counts.
-  template <typename Visit>
-  void ForEachKey(Lines& lines, Visit visit) {
-    ForEachName(keys_, [&](const char* key) {
-      if (TimesBefore(keys_, key) != 0) return;
-      if (!ini_.String(name_, key, value_, sizeof value_)) value_[0] = '\0';
-      visit(key, static_cast<const char*>(value_));
-      if (const int times = TimesIn(keys_, key); times > 1) {
-        lines.Next().Add("[%s] %s is given %d times: only the first, %s=%s, counts", written_, key,
-                         times, key, value_);
-      }
-    });
-  }
-  int32_t Int(const char* key, int32_t fallback) const { return ini_.Int(name_, key, fallback); }
-  const char* written() const { return written_; }
-
- private:
-  const platform::IniFile& ini_;
-  const char* name_;
-  char written_[kValueBytes];
-  char keys_[kNamesBytes];
-  char value_[kValueBytes];  // of the key being visited, as written
-};
-
-// A line of a keys section that names no key, with the key it may mean.
-void SayNoSuchKey(const Section& section, const char* key, const char* written, Lines& lines) {
-  char prefixed[kValueBytes];
-  TextBuilder(prefixed, sizeof prefixed).Add("Key_%s", key);
-  NearestName nearest(key);
-  for (const KeyEntry& row : CardKeyTable) nearest.Offer(row.name);
-  const int32_t row = CardRowNamed(prefixed);
-  TextBuilder line = lines.Next();
-  line.Add("[%s] %s=%s: no key of that name", section.written(), key, written);
-  if (row >= 0 || nearest.get() != nullptr) {
-    line.Add(" (%s?)", row >= 0 ? CardKeyTable[row].name : nearest.get());
-  }
-  line.Add(", ignored");
+  return -1;
 }
 
-// A new line on how `written`, the value of `key`, reads as a number:
-// "[Section] key=300ms: read as 300, \"ms\" ignored". More may be added.
-TextBuilder SayHowRead(const Section& section, const char* key, const char* written, int32_t read,
-                       Lines& lines) {
-  TextBuilder line = lines.Next();
-  line.Add("[%s] %s=%s: ", section.written(), key, written);
-  const platform::ProfileNumber number = platform::ReadProfileNumber(written);
-  if (!number.digits) {
-    line.Add("not a number, read as %d", static_cast<int>(read));
-    return line;
+// Which of our sections `name` is, or kSections.
+int SectionNamed(std::string_view name) {
+  for (int s = 0; s < kSections; ++s) {
+    if (SameIniName(kSectionRules[s].name, name)) return s;
   }
-  line.Add(number.past_32_bits ? "past 32 bits, read as %d" : "read as %d", static_cast<int>(read));
-  const char* rest = written + number.end;
-  if (*rest == '\0') return line;
-  const bool fraction = rest[0] == '.' && rest[1] >= '0' && rest[1] <= '9';
-  const bool exponent = (rest[0] == 'e' || rest[0] == 'E') &&
-                        ((rest[1] >= '0' && rest[1] <= '9') || rest[1] == '+' || rest[1] == '-');
-  line.Add(fraction || exponent ? ": only plain whole numbers are read, \"%s\" ignored"
-                                : ", \"%s\" ignored",
-           rest);
-  return line;
+  return kSections;
 }
 
-// True when `written` is read as the number it shows, and nothing else.
-bool ReadsAsWritten(const char* written) {
-  const platform::ProfileNumber number = platform::ReadProfileNumber(written);
-  return number.digits && !number.past_32_bits && written[number.end] == '\0';
+// The key of section `s` named `name`: a setting's index or a table row.
+int32_t KeyNamed(int s, std::string_view name) {
+  return s == kMain ? SettingNamed(name) : CardRowNamed(name);
 }
 
-void ReadMainSection(Section& section, SettingsReading& reading, Lines& lines) {
-  section.ForEachKey(lines, [&](const char* key, const char* written) {
-    const Setting* setting = SettingNamed(key);
-    if (setting == nullptr) {
-      char suggestion[kValueBytes];
-      TextBuilder suggest(suggestion, sizeof suggestion);
-      if (CardRowNamed(key) >= 0) {
-        suggest.Add(" (a key: its code goes in [%s])", kKeysSection);
-      } else {
-        NearestName nearest(key);
-        for (const Setting& known : kSettings) nearest.Offer(known.key);
-        if (nearest.get() != nullptr) suggest.Add(" (%s?)", nearest.get());
-      }
-      lines.Next().Add("[%s] %s=%s: no such setting%s, ignored", section.written(), key, written,
-                       suggestion);
-    } else {
-      int32_t& value = reading.*setting->value;
-      const int32_t kept = value;
-      const int32_t read = section.Int(key, kept);
-      if (written[0] == '\0') {
-        lines.Next().Add("[%s] %s=: no value, ignored; %s stays %d", section.written(), key,
-                         setting->key, static_cast<int>(kept));
-      } else if (setting->delay && read < 0) {
-        SayHowRead(section, key, written, read, lines)
-            .Add(", negative: ignored; %s stays %d", setting->key, static_cast<int>(kept));
-      } else {
-        value = read;
-        if (!ReadsAsWritten(written)) {
-          TextBuilder line = SayHowRead(section, key, written, read, lines);
-          if (!setting->delay) line.Add(read != 0 ? " (on)" : " (off)");
-        }
-      }
-    }
-  });
-}
-
-// A line of [PYXRemote Keys] that moves a key.
-struct Move {
-  int32_t row;
-  int32_t code;
-  char key[kValueBytes];  // as written
-};
-
-// Reads the moves in file order; returns how many.
-int ReadMoves(Section& section, Move (&moves)[kCardKeyCount], Lines& lines) {
-  int count = 0;
-  section.ForEachKey(lines, [&](const char* key, const char* written) {
-    const int32_t row = CardRowNamed(key);
-    const platform::ProfileNumber number = platform::ReadProfileNumber(written);
-    const int32_t code = section.Int(key, -1);
-    if (row < 0) {
-      SayNoSuchKey(section, key, written, lines);
-    } else if (!number.digits || number.past_32_bits || code < 0 || code >= KeyMap::kCodes) {
-      lines.Next().Add("[%s] %s=%s: not a code from 0 to %d, ignored", section.written(), key,
-                       written, static_cast<int>(KeyMap::kCodes - 1));
-    } else {
-      Move& move = moves[count++];
-      move.row = row;
-      move.code = code;
-      TextBuilder(move.key, sizeof move.key).Add("%s", key);
-      if (!ReadsAsWritten(written)) SayHowRead(section, key, written, code, lines);
-    }
-  });
-  return count;
-}
-
-// Each code reports the first key moved to it, else the first row of the
-// table with that code that was not moved away; a key that loses its code
-// to another, on either rule, can no longer be reported.
-KeyMap MapOf(const Move* moves, int count, const char* section, Lines& lines) {
-  bool moved[kCardKeyCount] = {};
-  int32_t codes[kCardKeyCount];
-  std::memcpy(codes, kCardKeyCodes, sizeof codes);
-  for (int i = 0; i < count; ++i) {
-    moved[moves[i].row] = true;
-    codes[moves[i].row] = -1;  // left its own code
+// "PYXRemote" as the name begins, in any case, after spaces, '_', '-' and
+// '.' are taken out; `prefix` is how much must match.
+bool LooksOurs(std::string_view name, std::string_view prefix) {
+  size_t matched = 0;
+  for (char c : name) {
+    if (c == ' ' || c == '_' || c == '-' || c == '.') continue;
+    if (matched == prefix.size()) break;
+    if (platform::IniLower(c) != platform::IniLower(prefix[matched])) return false;
+    ++matched;
   }
-  KeyMap keys = KeyMap::FirstRows(CardKeyTable, codes, kCardKeyCount);
-  for (int i = count - 1; i >= 0; --i) keys.Set(moves[i].code, moves[i].row, true);
-  for (int i = 0; i < count; ++i) {
-    const Move& move = moves[i];
-    const KeyEntry& key = CardKeyTable[move.row];
-    const int32_t reporter = keys.RowIndex(move.code);
-    const int32_t before = kCardKeyMap.RowIndex(move.code);
-    if (reporter != move.row) {
-      lines.Next().Add(
-          "[%s] %s=%d: code %d reports %s, whose line comes first; %s can no longer "
-          "be reported",
-          section, move.key, static_cast<int>(move.code), static_cast<int>(move.code),
-          CardKeyTable[reporter].name, key.name);
-    } else if (before >= 0 && before != move.row && !moved[before]) {
-      lines.Next().Add(
-          "[%s] %s=%d: code %d reports %s now, in place of %s, which can no longer "
-          "be reported",
-          section, move.key, static_cast<int>(move.code), static_cast<int>(move.code), key.name,
-          CardKeyTable[before].name);
-    }
-  }
-  return keys;
-}
-
-// Reads the keys that do not repeat into `keys`, and their rows into
-// `rows` in file order; returns how many.
-int ReadNoRepeat(Section& section, KeyMap& keys, int32_t (&rows)[kCardKeyCount], Lines& lines) {
-  uint64_t once = 0;
-  int count = 0;
-  section.ForEachKey(lines, [&](const char* key, const char* written) {
-    const int32_t row = CardRowNamed(key);
-    const int32_t read = section.Int(key, 0);
-    if (row < 0) {
-      SayNoSuchKey(section, key, written, lines);
-    } else {
-      if (written[0] != '\0' && !ReadsAsWritten(written)) {
-        TextBuilder line = SayHowRead(section, key, written, read, lines);
-        if (read == 0) line.Add(": %s repeats", CardKeyTable[row].name);
-      }
-      if (read != 0 && (once >> row & 1) == 0) {
-        once |= uint64_t{1} << row;
-        rows[count++] = row;
-        bool reported = false;
-        for (int32_t code = 0; code < KeyMap::kCodes; ++code) {
-          reported |= keys.RowIndex(code) == row;
-        }
-        if (!reported) {
-          lines.Next().Add("[%s] %s=%s: no code reports %s, so this changes nothing",
-                           section.written(), key, written, CardKeyTable[row].name);
-        }
-      }
-    }
-  });
-  for (int32_t code = 0; code < KeyMap::kCodes; ++code) {
-    const int32_t row = keys.RowIndex(code);
-    if (row >= 0 && (once >> row & 1) != 0) keys.Set(code, row, false);
-  }
-  return count;
-}
-
-// Sections whose name begins with "PYXRemote" that the module does not
-// know, and sections of ours given more than once. Other sections belong to
-// the application that owns the file.
-void ReadSectionNames(const char* names, const char* const (&known)[3], Lines& lines) {
-  ForEachName(names, [&](const char* name) {
-    if (TimesBefore(names, name) != 0) return;
-    const size_t prefix = std::strlen(kIniSection);
-    if (std::strlen(name) < prefix ||
-        !platform::SameIniName(std::string_view(name, prefix), kIniSection)) {
-      return;
-    }
-    bool ours = false;
-    for (const char* section : known) ours |= platform::SameIniName(name, section);
-    if (!ours) {
-      NearestName nearest(name);
-      for (const char* section : known) nearest.Offer(section);
-      char suggestion[kValueBytes];
-      TextBuilder suggest(suggestion, sizeof suggestion);
-      if (nearest.get() != nullptr) suggest.Add(" (%s?)", nearest.get());
-      lines.Next().Add("[%s]: no such section%s, ignored", name, suggestion);
-    } else if (const int times = TimesIn(names, name); times > 1) {
-      lines.Next().Add("[%s] is given %d times: only the first is read", name, times);
-    }
-  });
-}
-
-// What the delays in force do, where it is not what a user would expect.
-void SayWhatDelaysDo(const SettingsReading& reading, Lines& lines) {
-  const struct {
-    const char* key;
-    int32_t ms;
-    const char* short_effect;
-  } kDelays[] = {
-      {"KeyFirstDelay", reading.first_delay, "each press is reported twice"},
-      {"KeyRepeatDelay", reading.repeat_delay, "a held key is reported on every read"},
-  };
-  for (const auto& [key, ms, short_effect] : kDelays) {
-    if (ms < static_cast<int32_t>(kIdlePollMs)) {
-      lines.Next().Add("[%s] %s is %d ms, below the %d ms poll: %s", kIniSection, key,
-                       static_cast<int>(ms), static_cast<int>(kIdlePollMs), short_effect);
-    } else if (reading.poll_during_delay == 0 && ms >= static_cast<int32_t>(kStopWaitMs)) {
-      lines.Next().Add(
-          "[%s] %s is %d ms, %d or more: a held key is not read again for that long, and "
-          "switching the remote off gives up waiting after %d ms, before \"Bye!\"; "
-          "KeyPollDuringDelay=1 keeps the remote answering",
-          kIniSection, key, static_cast<int>(ms), static_cast<int>(kStopWaitMs),
-          static_cast<int>(kStopWaitMs));
-    }
-  }
+  return matched == prefix.size();
 }
 
 }  // namespace
 
-void ReadSettings(const platform::IniFile& ini, SettingsReading& reading) {
-  reading.access = ini.access();
-  reading.error = ini.error();
-  reading.has_section = ini.HasSection(kIniSection);
-  Lines lines(reading);
-  if (!ini.found()) return;
+// Builds a reading: its entries as they are found, then ordered.
+class ReadingBuilder {
+ public:
+  explicit ReadingBuilder(SettingsReading* reading) : reading_(reading) {}
+  ~ReadingBuilder() {
+    std::free(text_);
+    std::free(offsets_);
+  }
 
-  static const char* const kKnown[] = {kIniSection, kKeysSection, kNoRepeatSection};
-  char section_names[kNamesBytes];
-  ini.SectionNames(section_names, sizeof section_names);
-  // The lines that say what is in force come first; the others are found
-  // before it is known.
-  constexpr int kOptionLines = 4;
-  for (int i = 0; i < kOptionLines; ++i) lines.Next();
+  // The groups of entries, in the order they are written.
+  enum Group : uint8_t { kInForce, kFindings, kDelayNotes };
 
-  // One section at a time: each holds the names of its keys.
-  {
-    Section main(ini, kIniSection, section_names);
-    ReadMainSection(main, reading, lines);
+  // A new entry's text, to be built and then added.
+  TextBuilder Start() { return TextBuilder(entry_, sizeof entry_); }
+  void Add(Group group, int32_t line, const TextBuilder& text) {
+    if (group != kInForce) ++reading_->finding_count_;
+    const size_t bytes = kHeader + text.size() + 1;
+    if (count_ >= SettingsReading::kMaxEntries || !Reserve(bytes)) {
+      ++reading_->unlisted_;
+      return;
+    }
+    text_[used_] = static_cast<char>(group);
+    std::memcpy(text_ + used_ + 1, &line, sizeof line);
+    std::memcpy(text_ + used_ + kHeader, text.text(), text.size() + 1);
+    offsets_[count_++] = static_cast<uint32_t>(used_);
+    used_ += bytes;
   }
-  Move moves[kCardKeyCount];
-  int move_count;
-  {
-    Section keys_section(ini, kKeysSection, section_names);
-    move_count = ReadMoves(keys_section, moves, lines);
-    reading.keys = MapOf(moves, move_count, keys_section.written(), lines);
-  }
-  int32_t no_repeat[kCardKeyCount];
-  int no_repeat_count;
-  {
-    Section no_repeat_section(ini, kNoRepeatSection, section_names);
-    no_repeat_count = ReadNoRepeat(no_repeat_section, reading.keys, no_repeat, lines);
-  }
-  ReadSectionNames(section_names, kKnown, lines);
-  SayWhatDelaysDo(reading, lines);
-  lines.Finish();
 
-  // The options in force, in the places kept for them.
-  int options = 0;
-  const auto option = [&]() { return TextBuilder(reading.lines[options++], kReadingLineBytes); };
-  if (reading.poll_during_delay != 0) {
-    option().Add("KeyPollDuringDelay=%d: the remote is read during key delays too",
-                 static_cast<int>(reading.poll_during_delay));
+  // Orders the entries, group by group, the findings by line, each group
+  // otherwise in the order found, and hands them and the reading over.
+  SettingsRef Finish() {
+    for (int i = 1; i < count_; ++i) {
+      const uint32_t moving = offsets_[i];
+      int j = i;
+      for (; j > 0 && Before(moving, offsets_[j - 1]); --j) offsets_[j] = offsets_[j - 1];
+      offsets_[j] = moving;
+    }
+    reading_->text_ = text_;
+    reading_->offsets_ = offsets_;
+    reading_->entry_count_ = count_;
+    text_ = nullptr;
+    offsets_ = nullptr;
+    return SettingsRef(reading_);
   }
-  if (reading.trace != 0) {
-    option().Add("KeyTrace=%d: each key event is logged, at most %d lines a Start",
-                 static_cast<int>(reading.trace), static_cast<int>(kTraceLinesPerStart));
+
+  static constexpr size_t kHeader = 1 + sizeof(int32_t);
+  static SettingsReading::Entry EntryAt(const char* text, uint32_t offset) {
+    SettingsReading::Entry entry;
+    entry.kind = text[offset] == kInForce ? SettingsReading::Kind::kInForce
+                                          : SettingsReading::Kind::kFinding;
+    std::memcpy(&entry.line, text + offset + 1, sizeof entry.line);
+    entry.text = text + offset + kHeader;
+    return entry;
   }
-  if (move_count > 0) {
-    TextBuilder line = option();
-    line.Add("Keys moved:");
-    for (int i = 0; i < move_count; ++i) {
-      line.Add("%s %s=%d", i == 0 ? "" : ",", CardKeyTable[moves[i].row].name,
-               static_cast<int>(moves[i].code));
+
+  SettingsReading& reading() { return *reading_; }
+
+ private:
+  bool Before(uint32_t a, uint32_t b) const {
+    if (text_[a] != text_[b]) return text_[a] < text_[b];
+    if (text_[a] != kFindings) return false;
+    const SettingsReading::Entry x = EntryAt(text_, a), y = EntryAt(text_, b);
+    return x.line < y.line;
+  }
+  bool Reserve(size_t bytes) {
+    if (count_ == capacity_) {
+      const int capacity = capacity_ == 0 ? 16 : capacity_ * 2;
+      void* grown = std::realloc(offsets_, static_cast<size_t>(capacity) * sizeof *offsets_);
+      if (grown == nullptr) return false;
+      offsets_ = static_cast<uint32_t*>(grown);
+      capacity_ = capacity;
+    }
+    if (used_ + bytes > size_) {
+      const size_t size = (size_ == 0 ? 1024 : size_ * 2) + bytes;
+      void* grown = std::realloc(text_, size);
+      if (grown == nullptr) return false;
+      text_ = static_cast<char*>(grown);
+      size_ = size;
+    }
+    return true;
+  }
+
+  SettingsReading* reading_;
+  char entry_[512];
+  char* text_ = nullptr;
+  size_t used_ = 0, size_ = 0;
+  uint32_t* offsets_ = nullptr;
+  int count_ = 0, capacity_ = 0;
+};
+
+// One reading of one file: the pass over its lines, then what their values
+// make, each entry as soon as it is known.
+class SettingsReader {
+ public:
+  SettingsReader(const platform::IniFile& ini, ReadingBuilder& out)
+      : ini_(ini),
+        out_(out),
+        decoded_(ini.encoding() == IniEncoding::kUtf8 || ini.encoding() == IniEncoding::kUtf16) {}
+
+  void Read(const Settings& in_force) {
+    Settings& settings = out_.reading().settings_;
+    platform::ForEachIniLine(ini_.text(), [this](const IniLine& line) { Visit(line); });
+    for (int i = 0; i < kSettingCount; ++i) ReadSetting(i, in_force.*kSettings[i].value);
+    ReadMoves();
+    ReadNoRepeat();
+    SayInForce();
+    SayWhatDelaysDo(settings);
+  }
+
+ private:
+  // Where the line being read stands.
+  enum class Place {
+    kNoSection,  // above the first section
+    kOurs,       // the first of one of our sections: section_ says which
+    kOursAgain,  // a later one of the same name
+    kOther       // the application's, or one we name as a slip
+  };
+
+  // The pass: each line as the system reads it, and what the file says.
+  void Visit(const IniLine& line) {
+    if (line.kind == IniLine::kSection) return VisitSection(line);
+    const bool comment = line.text.front() == ';' || line.text.front() == '#';
+    if (comment) return;
+    if (line.text.front() == '[' && LooksOurs(platform::Part(line.text, 1), "PYX")) {
+      TextBuilder text = out_.Start();
+      text.Quote(line.text, decoded_);
+      text.Add(": no \"]\" closes it, so it heads no section, ignored");
+      return Add(line.number, text);
+    }
+    switch (place_) {
+      case Place::kOther:
+        return;
+      case Place::kNoSection: {
+        TextBuilder text = out_.Start();
+        text.Quote(line.text, decoded_);
+        text.Add(": above the first section, in none, ignored");
+        for (int s = 0; s < kNoRepeat; ++s) {
+          if (KeyNamed(s, line.name) >= 0) text.Add(" (it goes in [%s])", kSectionRules[s].name);
+        }
+        return Add(line.number, text);
+      }
+      case Place::kOursAgain: {
+        TextBuilder text = InSection(line);
+        text.Add(": in a later [%s] section, which is not read, ignored",
+                 kSectionRules[section_].name);
+        return Add(line.number, text);
+      }
+      case Place::kOurs:
+        return VisitKey(line);
     }
   }
-  if (no_repeat_count > 0) {
-    TextBuilder line = option();
-    line.Add("Keys that do not repeat:");
-    for (int i = 0; i < no_repeat_count; ++i) {
-      line.Add("%s %s", i == 0 ? "" : ",", CardKeyTable[no_repeat[i]].name);
+
+  void VisitSection(const IniLine& line) {
+    const int s = SectionNamed(line.name);
+    const std::string_view after = platform::Part(line.text, line.text.rfind(']') + 1);
+    if (s == kSections) {
+      place_ = Place::kOther;
+      if (!LooksOurs(line.name, "PYX")) return;
+      NearestName nearest(line.name);
+      for (const SectionRule& rule : kSectionRules) nearest.Offer(rule.name);
+      if (nearest.get() == nullptr && !LooksOurs(line.name, kIniSection)) return;
+      TextBuilder text = out_.Start();
+      text.Add("[");
+      text.Quote(line.name, decoded_);
+      text.Add("]: no such section");
+      if (nearest.get() != nullptr) text.Add(" (%s?)", nearest.get());
+      text.Add(", ignored with the lines under it");
+      return Add(line.number, text);
+    }
+    section_ = s;
+    written_ = line.name;
+    if (section_line_[s] != 0) {
+      place_ = Place::kOursAgain;
+      TextBuilder text = out_.Start();
+      text.Add("[");
+      text.Quote(line.name, decoded_);
+      text.Add("] is given again: only the first, on line %d, is read",
+               static_cast<int>(section_line_[s]));
+      return Add(line.number, text);
+    }
+    place_ = Place::kOurs;
+    section_line_[s] = line.number;
+    section_written_[s] = line.name;
+    if (s == kMain) out_.reading().has_section_ = true;
+    if (TrimAfter(after).empty()) return;
+    TextBuilder text = out_.Start();
+    text.Quote(line.text, decoded_);
+    text.Add(": read as [");
+    text.Quote(line.name, decoded_);
+    text.Add("], \"");
+    text.Quote(TrimAfter(after), decoded_);
+    text.Add("\" ignored");
+    Add(line.number, text);
+  }
+
+  static std::string_view TrimAfter(std::string_view after) { return platform::TrimIni(after); }
+
+  void VisitKey(const IniLine& line) {
+    const bool equals = line.kind == IniLine::kKey;
+    const int32_t key = KeyNamed(section_, line.name);
+    if (key < 0) {
+      TextBuilder text = InSection(line);
+      if (equals && line.name.empty()) {
+        text.Add(": no name before \"=\", ignored");
+      } else if (!equals) {
+        text.Add(": no \"=\", ignored");
+        SuggestEquals(line.text, text);
+      } else {
+        SayNoSuchKey(line.name, text);
+      }
+      return Add(line.number, text);
+    }
+    Acting& acting = section_ == kMain ? settings_[key] : keys_[section_ - 1][key];
+    if (acting.line == 0) {
+      acting = {line.number, equals, line.text, line.value};
+      return;
+    }
+    TextBuilder text = InSection(line);
+    text.Add(": given again, ignored: the line that counts is line %d, ",
+             static_cast<int>(acting.line));
+    text.Quote(acting.text, decoded_);
+    Add(line.number, text);
+  }
+
+  // "(KeyFirstDelay=300?)" for "KeyFirstDelay 300" or "KeyFirstDelay:300".
+  void SuggestEquals(std::string_view line, TextBuilder& text) {
+    const size_t split = line.find_first_of(" \t:");
+    if (split == std::string_view::npos) return;
+    const std::string_view name = platform::Part(line, 0, split);
+    const std::string_view value = platform::TrimIni(platform::Part(line, split + 1));
+    if (KeyNamed(section_, name) < 0 || value.empty()) return;
+    text.Add(" (");
+    text.Quote(name, decoded_);
+    text.Add("=");
+    text.Quote(value.front() == ':' ? platform::TrimIni(platform::Part(value, 1)) : value,
+               decoded_);
+    text.Add("?)");
+  }
+
+  void SayNoSuchKey(std::string_view name, TextBuilder& text) {
+    text.Add(": %s", kSectionRules[section_].what);
+    if (section_ != kMain && SettingNamed(name) >= 0) {
+      text.Add(" (a setting: it goes in [%s])", kIniSection);
+    } else if (section_ == kMain && CardRowNamed(name) >= 0) {
+      text.Add(" (a key: its code goes in [%s])", kKeysSection);
+    } else {
+      NearestName nearest(name);
+      if (section_ == kMain) {
+        for (const Setting& setting : kSettings) nearest.Offer(setting.key);
+      } else {
+        for (const KeyEntry& row : CardKeyTable) nearest.Offer(row.name);
+      }
+      // A key named without its "Key_" is the key meant.
+      char prefixed[64];
+      TextBuilder with_prefix(prefixed, sizeof prefixed);
+      with_prefix.Add("Key_%.*s", static_cast<int>(name.size() < 40 ? name.size() : 40),
+                      name.data());
+      const int32_t row = section_ == kMain ? -1 : CardRowNamed(prefixed);
+      const char* meant = row >= 0 ? CardKeyTable[row].name : nearest.get();
+      if (meant != nullptr) text.Add(" (%s?)", meant);
+    }
+    text.Add(", ignored");
+  }
+
+  // The values, each read once by the system's rule, and what they set.
+
+  void ReadSetting(int i, int32_t kept) {
+    const Setting& setting = kSettings[i];
+    int32_t& value = out_.reading().settings_.*setting.value;
+    value = kept;
+    const int32_t read = ini_.Int(kIniSection, setting.key, kept);
+    const Acting& acting = settings_[i];
+    if (acting.line == 0) {
+      // A line this pass did not find, should the system find one.
+      if (setting.kind == Kind::kSwitch || read >= 0) value = read;
+      return;
+    }
+    TextBuilder text = InSection(kMain, acting);
+    if (NoValue(acting)) {
+      text.Add(": no value, ignored; %s stays %d", setting.key, static_cast<int>(kept));
+      return Add(acting.line, text);
+    }
+    const bool as_written = SayHowRead(acting.value, read, text);
+    if (setting.kind == Kind::kDelay && read < 0) {
+      if (as_written) text.Add(": read as %d", static_cast<int>(read));
+      text.Add(", negative: ignored; %s stays %d", setting.key, static_cast<int>(kept));
+      return Add(acting.line, text);
+    }
+    value = read;
+    if (as_written) return;
+    if (setting.kind == Kind::kSwitch) text.Add(read != 0 ? " (on)" : " (off)");
+    Add(acting.line, text);
+  }
+
+  // A line that names its key and gives it nothing: the value in force stays.
+  static bool NoValue(const Acting& acting) {
+    return !acting.equals || platform::ReadProfileInt(acting.value).read.empty();
+  }
+
+  // "read as 300, \"ms\" ignored", and the like, after the line's quote;
+  // true, with nothing said, when the value reads as written.
+  bool SayHowRead(std::string_view value, int32_t read, TextBuilder& text) {
+    const platform::ProfileInt number = platform::ReadProfileInt(value);
+    const std::string_view rest = platform::Part(number.read, number.number.end);
+    if (!number.cut && number.number.digits && !number.number.past_32_bits &&
+        number.number.base == 10 && rest.empty()) {
+      return true;
+    }
+    text.Add(": ");
+    if (number.cut) {
+      text.Add("only its first 29 characters are read, \"");
+      text.Quote(number.read, decoded_);
+      text.Add("\": ");
+    }
+    text.Add(!number.number.digits        ? "not a number, read as %d"
+             : number.number.past_32_bits ? "past 32 bits, read as %d"
+                                          : "read as %d",
+             static_cast<int>(read));
+    if (number.number.base != 10) {
+      text.Add(" (%s)", number.number.base == 16  ? "hexadecimal"
+                        : number.number.base == 8 ? "octal"
+                                                  : "binary");
+    }
+    if (number.number.digits && !rest.empty()) {
+      const auto digit = [&](size_t i) {
+        return i < rest.size() && rest[i] >= '0' && rest[i] <= '9';
+      };
+      const bool fraction = rest[0] == '.' && digit(1);
+      const bool exponent = (rest[0] == 'e' || rest[0] == 'E') &&
+                            (digit(1) || (rest.size() > 1 && (rest[1] == '+' || rest[1] == '-')));
+      text.Add(fraction || exponent ? ": only plain whole numbers are read, \"" : ", \"");
+      text.Quote(rest, decoded_);
+      text.Add("\" ignored");
+    }
+    return false;
+  }
+
+  // Each key moved to a code, in file order, then what the map makes of
+  // them: each code reports the first key moved to it, else the first row
+  // of the table with that code that was not moved away; a key that loses
+  // its code to another, on either rule, can no longer be reported.
+  void ReadMoves() {
+    SettingsReading& reading = out_.reading();
+    int32_t codes[kCardKeyCount];
+    std::memcpy(codes, kCardKeyCodes, sizeof codes);
+    int32_t order[kCardKeyCount];
+    move_count_ = 0;
+    for (int32_t row = 0; row < kCardKeyCount; ++row) {
+      const Acting& acting = keys_[0][row];
+      if (acting.line == 0) continue;
+      const int32_t read = ini_.Int(kKeysSection, CardKeyTable[row].name, -1);
+      TextBuilder text = InSection(kKeys, acting);
+      if (NoValue(acting)) {
+        text.Add(": no value, ignored");
+        Add(acting.line, text);
+        continue;
+      }
+      const bool as_written = SayHowRead(acting.value, read, text);
+      const platform::ProfileNumber number = platform::ReadProfileInt(acting.value).number;
+      if (!number.digits || number.past_32_bits || read < 0 || read >= KeyMap::kCodes) {
+        text.Add("%snot a code from 0 to %d, ignored", as_written ? ": " : "; ",
+                 static_cast<int>(KeyMap::kCodes - 1));
+        Add(acting.line, text);
+        continue;
+      }
+      if (!as_written) Add(acting.line, text);
+      reading.codes_given_[row] = read;
+      codes[row] = -1;  // it leaves its own code
+      // In file order.
+      int at = move_count_++;
+      for (; at > 0 && keys_[0][order[at - 1]].line > acting.line; --at) order[at] = order[at - 1];
+      order[at] = row;
+    }
+    KeyMap keys = KeyMap::FirstRows(CardKeyTable, codes, kCardKeyCount);
+    for (int i = move_count_ - 1; i >= 0; --i) {
+      keys.Set(reading.codes_given_[order[i]], order[i], true);
+    }
+    for (int i = 0; i < move_count_; ++i) {
+      const int32_t row = order[i];
+      const int32_t code = reading.codes_given_[row];
+      const int32_t reporter = keys.RowIndex(code);
+      const int32_t before = kCardKeyMap.RowIndex(code);
+      const Acting& acting = keys_[0][row];
+      moves_[i] = row;
+      if (reporter != row) {
+        TextBuilder text = InSection(kKeys, acting);
+        text.Add(
+            ": code %d reports %s, whose line comes first; %s %s", static_cast<int>(code),
+            CardKeyTable[reporter].name, CardKeyTable[row].name,
+            kCardKeyCodes[row] < KeyMap::kCodes && kCardKeyMap.RowIndex(kCardKeyCodes[row]) == row
+                ? "can no longer be reported"
+                : "is not reported");
+        Add(acting.line, text);
+      } else if (before >= 0 && before != row && reading.codes_given_[before] < 0) {
+        TextBuilder text = InSection(kKeys, acting);
+        text.Add(": code %d reports %s now, in place of %s, which can no longer be reported",
+                 static_cast<int>(code), CardKeyTable[row].name, CardKeyTable[before].name);
+        Add(acting.line, text);
+      }
+    }
+    reading.settings_.keys = keys;
+  }
+
+  // The keys that report once per press: those whose line reads not 0.
+  void ReadNoRepeat() {
+    KeyMap& keys = out_.reading().settings_.keys;
+    for (int32_t row = 0; row < kCardKeyCount; ++row) {
+      const Acting& acting = keys_[1][row];
+      if (acting.line == 0) continue;
+      const int32_t read = ini_.Int(kNoRepeatSection, CardKeyTable[row].name, 0);
+      TextBuilder text = InSection(kNoRepeat, acting);
+      if (NoValue(acting)) {
+        text.Add(": no value, ignored: %s repeats", CardKeyTable[row].name);
+        Add(acting.line, text);
+        continue;
+      }
+      const bool as_written = SayHowRead(acting.value, read, text);
+      if (read == 0) {
+        if (as_written) continue;
+        text.Add(": %s repeats", CardKeyTable[row].name);
+        Add(acting.line, text);
+        continue;
+      }
+      bool reported = false;
+      for (int32_t code = 0; code < KeyMap::kCodes; ++code) {
+        if (keys.RowIndex(code) == row) {
+          keys.Set(code, row, false);
+          reported = true;
+        }
+      }
+      if (reported) {
+        once_[once_count_++] = row;
+        if (!as_written) Add(acting.line, text);
+        continue;
+      }
+      text.Add(as_written ? ": no code reports %s, so this changes nothing"
+                          : "; no code reports %s, so this changes nothing",
+               CardKeyTable[row].name);
+      Add(acting.line, text);
+    }
+    // In file order.
+    for (int i = 1; i < once_count_; ++i) {
+      for (int j = i; j > 0 && keys_[1][once_[j - 1]].line > keys_[1][once_[j]].line; --j) {
+        const int32_t swap = once_[j];
+        once_[j] = once_[j - 1];
+        once_[j - 1] = swap;
+      }
     }
   }
-  // Close the gap the unused places leave.
-  const int gap = kOptionLines - options;
-  std::memmove(reading.lines[options], reading.lines[kOptionLines],
-               static_cast<size_t>(reading.line_count - kOptionLines) * kReadingLineBytes);
-  reading.line_count -= gap;
+
+  // The options in force, and the keys the file moves and stops repeating,
+  // each list over as many lines as it needs.
+  void SayInForce() {
+    const Settings& settings = out_.reading().settings_;
+    if (settings.poll_during_delay != 0) {
+      TextBuilder text = out_.Start();
+      text.Add("KeyPollDuringDelay=%d: the remote is read during key delays too",
+               static_cast<int>(settings.poll_during_delay));
+      out_.Add(ReadingBuilder::kInForce, 0, text);
+    }
+    if (settings.trace != 0) {
+      TextBuilder text = out_.Start();
+      text.Add("KeyTrace=%d: each key event is logged, at most %d lines a Start",
+               static_cast<int>(settings.trace), static_cast<int>(kTraceLinesPerStart));
+      out_.Add(ReadingBuilder::kInForce, 0, text);
+    }
+    int32_t moved[kCardKeyCount];
+    int moved_count = 0;
+    for (int i = 0; i < move_count_; ++i) {
+      const int32_t row = moves_[i];
+      const int32_t code = out_.reading().codes_given_[row];
+      if (settings.keys.RowIndex(code) == row && kCardKeyMap.RowIndex(code) != row) {
+        moved[moved_count++] = row;
+      }
+    }
+    SayList("Keys moved", moved, moved_count, true);
+    SayList("Keys that do not repeat", once_, once_count_, false);
+  }
+
+  void SayList(const char* title, const int32_t* rows, int count, bool with_code) {
+    constexpr size_t kWidth = 160;
+    for (int i = 0; i < count;) {
+      TextBuilder text = out_.Start();
+      text.Add(i == 0 ? "%s:" : "%s, continued:", title);
+      for (int first = i; i < count && (i == first || text.size() < kWidth); ++i) {
+        text.Add("%s %s", i == first ? "" : ",", CardKeyTable[rows[i]].name);
+        if (with_code) text.Add("=%d", static_cast<int>(out_.reading().codes_given_[rows[i]]));
+      }
+      out_.Add(ReadingBuilder::kInForce, 0, text);
+    }
+  }
+
+  // What the delays in force do, where it is not what a user would expect.
+  void SayWhatDelaysDo(const Settings& settings) {
+    const struct {
+      const char* key;
+      int32_t ms;
+      const char* short_effect;
+    } kDelays[] = {
+        {"KeyFirstDelay", settings.first_delay, "each press is reported twice"},
+        {"KeyRepeatDelay", settings.repeat_delay, "a held key is reported on every read"},
+    };
+    for (const auto& [key, ms, short_effect] : kDelays) {
+      TextBuilder text = out_.Start();
+      if (ms < static_cast<int32_t>(kIdlePollMs)) {
+        text.Add("[%s] %s is %d ms, below the %d ms poll: %s", kIniSection, key,
+                 static_cast<int>(ms), static_cast<int>(kIdlePollMs), short_effect);
+      } else if (settings.poll_during_delay == 0 && ms >= static_cast<int32_t>(kStopWaitMs)) {
+        text.Add(
+            "[%s] %s is %d ms, %d or more: a held key is not read again for that long, and "
+            "switching the remote off gives up waiting after %d ms, before \"Bye!\"; "
+            "KeyPollDuringDelay=1 keeps the remote answering",
+            kIniSection, key, static_cast<int>(ms), static_cast<int>(kStopWaitMs),
+            static_cast<int>(kStopWaitMs));
+      } else {
+        continue;
+      }
+      out_.Add(ReadingBuilder::kDelayNotes, 0, text);
+    }
+  }
+
+  // A finding about a line of a section, begun with both as written:
+  // "[PYXRemote] KeyFirstDelay=300ms".
+  TextBuilder InSection(std::string_view section, std::string_view line) {
+    TextBuilder text = out_.Start();
+    text.Add("[");
+    text.Quote(section, decoded_);
+    text.Add("] ");
+    text.Quote(line, decoded_);
+    return text;
+  }
+  TextBuilder InSection(const IniLine& line) { return InSection(written_, line.text); }
+  TextBuilder InSection(int s, const Acting& acting) {
+    return InSection(section_written_[s], acting.text);
+  }
+  void Add(int32_t line, const TextBuilder& text) {
+    out_.Add(ReadingBuilder::kFindings, line, text);
+  }
+
+  const platform::IniFile& ini_;
+  ReadingBuilder& out_;
+  const bool decoded_;
+  Place place_ = Place::kNoSection;
+  int section_ = kMain;
+  std::string_view written_;                     // the current section's name as written
+  std::string_view section_written_[kSections];  // each of ours, as its first header wrote it
+  int32_t section_line_[kSections] = {};         // where each of ours begins
+  Acting settings_[kSettingCount] = {};
+  Acting keys_[2][kCardKeyCount] = {};  // [PYXRemote Keys], [PYXRemote NoRepeat]
+  int32_t moves_[kCardKeyCount] = {};
+  int move_count_ = 0;
+  int32_t once_[kCardKeyCount] = {};
+  int once_count_ = 0;
+};
+
+SettingsReading SettingsReading::defaults_(kDefaultSettings, 1u << 30);
+
+SettingsRef SettingsReading::Defaults() {
+  defaults_.refs_.fetch_add(1, std::memory_order_relaxed);
+  return SettingsRef(&defaults_);
+}
+
+SettingsReading::~SettingsReading() {
+  std::free(text_);
+  std::free(offsets_);
+}
+
+SettingsReading::Entry SettingsReading::entry(int i) const {
+  return ReadingBuilder::EntryAt(text_, offsets_[i]);
+}
+
+SettingsRef& SettingsRef::operator=(SettingsRef&& other) noexcept {
+  if (this != &other) {
+    reset();
+    reading_ = other.reading_;
+    other.reading_ = nullptr;
+  }
+  return *this;
+}
+
+SettingsRef SettingsRef::Share() const {
+  if (reading_ != nullptr) reading_->refs_.fetch_add(1, std::memory_order_relaxed);
+  return SettingsRef(reading_);
+}
+
+void SettingsRef::reset() {
+  SettingsReading* reading = reading_;
+  reading_ = nullptr;
+  if (reading != nullptr && reading->refs_.fetch_sub(1, std::memory_order_acq_rel) == 1) {
+    delete reading;
+  }
+}
+
+SettingsRef MakeSettings(const Settings& settings) {
+  auto* reading = new (std::nothrow) SettingsReading(settings);
+  if (reading == nullptr) return SettingsRef();
+  ReadingBuilder builder(reading);
+  return builder.Finish();
+}
+
+SettingsRef ReadSettings(const platform::IniFile& ini, const Settings& in_force) {
+  auto* reading = new (std::nothrow) SettingsReading(in_force);
+  if (reading == nullptr) return SettingsRef();
+  reading->access_ = ini.access();
+  reading->error_ = ini.error();
+  reading->encoding_ = ini.encoding();
+  ReadingBuilder builder(reading);
+  if (ini.found()) SettingsReader(ini, builder).Read(in_force);
+  return builder.Finish();
 }
 
 void FormatBanner(const SettingsReading& reading, const char* path, bool at_defaults, char* out,
@@ -509,9 +797,14 @@ void FormatBanner(const SettingsReading& reading, const char* path, bool at_defa
   banner.Add("PYXRemote %s (%d-bit), settings from %s", PYX_VERSION,
              static_cast<int>(sizeof(void*) * 8), path);
   const char* kept = at_defaults ? "defaults in force" : "the settings read before kept";
-  switch (reading.access) {
+  switch (reading.access()) {
     case Access::kRead:
-      banner.Add(reading.has_section ? " [%s]" : ": no [%s] section", kIniSection);
+      banner.Add(reading.has_section() ? " [%s]" : ": no [%s] section", kIniSection);
+      if (reading.encoding() == IniEncoding::kUtf16Unmarked) {
+        banner.Add(
+            ": it is UTF-16 without a byte-order mark, read as 8-bit text; save it as "
+            "ANSI, UTF-8 or Unicode");
+      }
       break;
     case Access::kMissing:
       banner.Add(": not found, %s", kept);
@@ -520,7 +813,7 @@ void FormatBanner(const SettingsReading& reading, const char* path, bool at_defa
       banner.Add(": a folder, not a file; %s", kept);
       break;
     case Access::kUnreadable:
-      banner.Add(": cannot be read (error %d), %s", reading.error, kept);
+      banner.Add(": cannot be read (error %d), %s", reading.error(), kept);
       break;
   }
 }

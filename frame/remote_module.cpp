@@ -81,7 +81,6 @@ class Session final : public RunContext, public NothrowAllocated {
   bool WriteRegister(IRegisterAccess& registers, uint32_t offset, uint32_t value) override {
     return AccessRegisters([&] { registers.WriteRegister(offset, value); });
   }
-  void DispatchKey(int32_t code) override { Report(FindKey(module_.table_, module_.count_, code)); }
   void DispatchKey(int32_t code, const KeyMap& keys) override { Report(keys.Row(code)); }
   void Sleep(uint32_t ms) override { platform::SleepMilliseconds(ms); }
   uint32_t NowMs() override { return platform::MonotonicMilliseconds(); }
@@ -137,8 +136,7 @@ class Session final : public RunContext, public NothrowAllocated {
   std::atomic<int> keepers_{2};  // the starter, and whoever will end it
 };
 
-RemoteModuleBase::RemoteModuleBase(const KeyEntry* table, int32_t count, uint32_t stop_wait_ms)
-    : table_(table), count_(count), stop_wait_ms_(stop_wait_ms) {}
+RemoteModuleBase::RemoteModuleBase(uint32_t stop_wait_ms) : stop_wait_ms_(stop_wait_ms) {}
 
 // The last keeper has let go: every Session has gone.
 RemoteModuleBase::~RemoteModuleBase() = default;

@@ -1,6 +1,6 @@
 // The module object the host holds: reference counting, interface queries,
 // Start and Stop of a worker thread, and the report of a key code to the
-// host's sink through a key table. Run, the worker thread's body, is left to
+// host's sink through a key map. Run, the worker thread's body, is left to
 // a subclass.
 //
 // The states a host can reach
@@ -79,14 +79,6 @@ struct KeyEntry {
   char command[32];  // NUL-terminated, NUL-padded, often empty
 };
 
-// The first row of table[0..count) with `code`, or null.
-constexpr const KeyEntry* FindKey(const KeyEntry* table, int32_t count, int32_t code) {
-  for (int32_t i = 0; i < count; ++i) {
-    if (table[i].code == code) return &table[i];
-  }
-  return nullptr;
-}
-
 // For each code the card can yield (0 to 63): the row of a key table that it
 // reports, or none, and whether a held key with that code is reported again.
 // A value: copied whole, it is never half of one map and half of another.
@@ -94,8 +86,6 @@ constexpr const KeyEntry* FindKey(const KeyEntry* table, int32_t count, int32_t 
 class KeyMap {
  public:
   static constexpr int32_t kCodes = 64;
-  // The map in 64-bit words: eight of rows, one of codes that do not repeat.
-  static constexpr int kWords = kCodes / 8 + 1;
 
   // Reports nothing.
   constexpr KeyMap() = default;
@@ -106,6 +96,12 @@ class KeyMap {
   static constexpr KeyMap FirstRows(const KeyEntry* table, const int32_t* codes, int32_t count) {
     KeyMap map(table);
     for (int32_t row = count - 1; row >= 0; --row) map.Set(codes[row], row, true);
+    return map;
+  }
+  // The same, with the codes the rows hold.
+  static KeyMap Of(const KeyEntry* table, int32_t count) {
+    KeyMap map(table);
+    for (int32_t row = count - 1; row >= 0; --row) map.Set(table[row].code, row, true);
     return map;
   }
 
@@ -133,21 +129,12 @@ class KeyMap {
     no_repeat_ = repeats ? no_repeat_ & ~bit : no_repeat_ | bit;
   }
 
-  constexpr uint64_t Word(int i) const {
-    if (i == kWords - 1) return no_repeat_;
-    uint64_t word = 0;
-    for (int b = 0; b < 8; ++b) word |= uint64_t{rows_[i * 8 + b]} << (8 * b);
-    return word;
-  }
-  // The map of `table` whose words are `words`.
-  static constexpr KeyMap FromWords(const KeyEntry* table, const uint64_t (&words)[kWords]) {
-    KeyMap map;
-    map.table_ = table;
+  // The same rows of the same table for every code, repeating alike.
+  constexpr bool operator==(const KeyMap& other) const {
     for (int32_t code = 0; code < kCodes; ++code) {
-      map.rows_[code] = static_cast<uint8_t>(words[code / 8] >> (8 * (code % 8)));
+      if (rows_[code] != other.rows_[code]) return false;
     }
-    map.no_repeat_ = words[kWords - 1];
-    return map;
+    return table_ == other.table_ && no_repeat_ == other.no_repeat_;
   }
 
  private:
@@ -175,10 +162,8 @@ class RunContext {
   // once Stop has cut the worker off.
   virtual bool ReadRegister(IRegisterAccess& registers, uint32_t offset, uint32_t* value) = 0;
   virtual bool WriteRegister(IRegisterAccess& registers, uint32_t offset, uint32_t value) = 0;
-  // Reports the first row of the module's key table with `code` to the sink,
-  // if there is a sink and such a row, and Stop has not cut the worker off.
-  virtual void DispatchKey(int32_t code) = 0;
-  // The same for the row that `keys` gives `code`.
+  // Reports the row that `keys` gives `code` to the sink, if there is a
+  // sink and such a row, and Stop has not cut the worker off.
   virtual void DispatchKey(int32_t code, const KeyMap& keys) = 0;
   // Suspends the worker thread for `ms` milliseconds.
   virtual void Sleep(uint32_t ms) = 0;
@@ -202,8 +187,8 @@ class RemoteModuleBase : public IRemoteModule, public NothrowAllocated {
   void PYX_CALL Reserved() override;
 
  protected:
-  // `table` is static data of `count` rows. `stop_wait_ms` bounds Stop's wait.
-  RemoteModuleBase(const KeyEntry* table, int32_t count, uint32_t stop_wait_ms = kStopWaitMs);
+  // `stop_wait_ms` bounds Stop's wait.
+  explicit RemoteModuleBase(uint32_t stop_wait_ms = kStopWaitMs);
   virtual ~RemoteModuleBase();
 
   // The worker thread's body; its result is discarded.
@@ -228,8 +213,6 @@ class RemoteModuleBase : public IRemoteModule, public NothrowAllocated {
   std::atomic<ULONG> refs_{1};  // the host's references
   std::atomic<uint32_t> keepers_{1};
   std::atomic<Session*> session_{nullptr};  // the current one
-  const KeyEntry* const table_;
-  const int32_t count_;
   const uint32_t stop_wait_ms_;
 };
 

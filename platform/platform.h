@@ -10,6 +10,8 @@
 #include <cstdio>
 #include <string_view>
 
+#include "platform/ini_parse.h"
+
 namespace pyx::platform {
 
 // Owns one OS handle; move-only. Traits give the handle type, its invalid
@@ -100,15 +102,25 @@ void SleepMilliseconds(uint32_t ms) noexcept;
 // thread.
 uint32_t MonotonicMilliseconds() noexcept;
 
-// Held while the module writes one log message: the module's writes to its
-// log never overlap within the process (a Windows append seeks to the end
-// and then writes, so two at once can overwrite each other). Any thread.
-class LogWriteLock {
+// The module's process-wide locks, each held by a HoldLock:
+//   kLog       while the module writes one log message and reads pyx.ini:
+//              its writes to its log never overlap within the process (a
+//              Windows append seeks to the end and then writes, so two at
+//              once can overwrite each other);
+//   kSettings  while it takes or replaces the settings in force, which is
+//              all that is done under it.
+// Not recursive. Any thread.
+enum class ProcessLock { kLog, kSettings };
+
+class HoldLock {
  public:
-  LogWriteLock() noexcept;
-  ~LogWriteLock();
-  LogWriteLock(const LogWriteLock&) = delete;
-  LogWriteLock& operator=(const LogWriteLock&) = delete;
+  explicit HoldLock(ProcessLock lock) noexcept;
+  ~HoldLock();
+  HoldLock(const HoldLock&) = delete;
+  HoldLock& operator=(const HoldLock&) = delete;
+
+ private:
+  const ProcessLock lock_;
 };
 
 // vfprintf of the system's C runtime (msvcrt.dll's own on Windows, not a
@@ -142,25 +154,12 @@ inline bool FailureInjected(Resource resource) noexcept {
 // time of the call.
 extern const char kIniPath[];
 
-// `c` in lower case when it is an ASCII capital; as it is otherwise.
-inline char IniLower(char c) noexcept {
-  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-// True when two INI names (sections, keys) are the same regardless of ASCII
-// case, as IniFile matches them.
-inline bool SameIniName(std::string_view a, std::string_view b) noexcept {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (IniLower(a[i]) != IniLower(b[i])) return false;
-  }
-  return true;
-}
-
-// An INI file as the module reads it at one moment: on Windows through the
-// system's profile functions, on POSIX read once with a reader of our own
-// that gives the same answers for the same bytes. Section and key names
-// match regardless of ASCII case. Any thread; one object on one thread.
+// An INI file as the module reads it at one moment: its text, read once,
+// for the lines it holds; and the value of a key as the system reads it.
+// On Windows that is GetPrivateProfileIntA's answer, which reads the file
+// again; elsewhere, and for text given in memory, our reader's over the
+// same text (ini_parse.h), which gives the same answers for the same
+// bytes. Any thread; one object on one thread.
 class IniFile {
  public:
   // Whether the file could be read, and if not, why.
@@ -171,38 +170,40 @@ class IniFile {
     kRead
   };
 
+  // The file at `path`.
   explicit IniFile(const char* path) noexcept;
+  // `bytes` as the contents of a file that was read, by our reader alone.
+  // `bytes` must outlive the object.
+  struct InMemory {};
+  IniFile(InMemory, std::string_view bytes) noexcept;
   ~IniFile();
   IniFile(const IniFile&) = delete;
   IniFile& operator=(const IniFile&) = delete;
 
+  // The path it was given; null for text given in memory.
+  const char* path() const noexcept { return path_; }
   Access access() const noexcept { return access_; }
   // With kUnreadable, the system's error number: errno on POSIX (EINVAL for
-  // what is not a plain file, EFBIG for a file over 1 MiB), GetLastError on
-  // Windows.
+  // what is not a plain file), GetLastError on Windows; EFBIG or
+  // ERROR_FILE_TOO_LARGE for a file over kMaxIniBytes.
   int error() const noexcept { return error_; }
   // The file is there to be read.
   bool found() const noexcept { return access_ == Access::kRead; }
-  // It has a section named `section`.
-  bool HasSection(const char* section) const noexcept;
+  // Its text, and how its bytes were taken as text; empty unless found().
+  std::string_view text() const noexcept { return text_.text(); }
+  IniEncoding encoding() const noexcept { return text_.encoding(); }
   // The integer value of `key` in `section`, or `fallback` when the file,
   // the section or the key is missing or the value is empty.
   int32_t Int(const char* section, const char* key, int32_t fallback) const noexcept;
-  // The value as a string (white space around it and enclosing quotes
-  // removed), cut to `size` - 1 characters; false when it is missing.
-  bool String(const char* section, const char* key, char* out, size_t size) const noexcept;
-  // The names of the keys of `section` in file order, duplicates included,
-  // each NUL-terminated, then a final NUL; those that do not fit are left
-  // out. The length without the final NUL.
-  size_t KeyNames(const char* section, char* out, size_t size) const noexcept;
-  // The names of the file's sections, as written, in the same form.
-  size_t SectionNames(char* out, size_t size) const noexcept;
+
+  static constexpr size_t kMaxIniBytes = 1 << 20;
 
  private:
-  const char* path_;
+  const char* path_ = nullptr;  // null: in memory
   Access access_ = Access::kMissing;
   int error_ = 0;
-  void* read_ = nullptr;  // POSIX: the file's bytes and our reader's view of them
+  char* bytes_ = nullptr;  // the file's, when read from one
+  IniText text_;
 };
 
 // The full path of `path`, relative to the current directory, in `out`

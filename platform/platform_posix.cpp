@@ -142,11 +142,13 @@ bool IsCurrentThread(const unique_thread& handle) noexcept {
 }
 
 namespace {
-pthread_mutex_t g_log_mutex = PTHREAD_MUTEX_INITIALIZER;
+pthread_mutex_t g_locks[] = {PTHREAD_MUTEX_INITIALIZER, PTHREAD_MUTEX_INITIALIZER};
 }  // namespace
 
-LogWriteLock::LogWriteLock() noexcept { pthread_mutex_lock(&g_log_mutex); }
-LogWriteLock::~LogWriteLock() { pthread_mutex_unlock(&g_log_mutex); }
+HoldLock::HoldLock(ProcessLock lock) noexcept : lock_(lock) {
+  pthread_mutex_lock(&g_locks[static_cast<int>(lock_)]);
+}
+HoldLock::~HoldLock() { pthread_mutex_unlock(&g_locks[static_cast<int>(lock_)]); }
 
 void SleepMilliseconds(uint32_t ms) noexcept {
   timespec left{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
@@ -174,26 +176,6 @@ size_t FormatToBuffer(char* out, size_t size, const char* format, va_list args) 
   return static_cast<size_t>(n) < size ? static_cast<size_t>(n) : size - 1;
 }
 
-namespace {
-
-// The most of an INI file that is read. A larger file, or anything that is
-// not a regular file (a FIFO, a device), cannot be read.
-constexpr off_t kMaxIniBytes = 1 << 20;
-
-}  // namespace
-
-namespace {
-
-// The bytes of a file and our reader's document over them.
-struct ReadFile {
-  char* bytes;
-  IniDocument document;
-  ReadFile(char* file, size_t size) : bytes(file), document(std::string_view(file, size)) {}
-  ~ReadFile() { std::free(bytes); }
-};
-
-}  // namespace
-
 IniFile::IniFile(const char* path) noexcept : path_(path) {
   // O_NONBLOCK: opening a FIFO must not wait for a writer.
   const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
@@ -211,76 +193,29 @@ IniFile::IniFile(const char* path) noexcept : path_(path) {
     access_ = Access::kFolder;
   } else if (!S_ISREG(info.st_mode)) {
     error_ = EINVAL;
-  } else if (info.st_size > kMaxIniBytes) {
+  } else if (static_cast<uint64_t>(info.st_size) > kMaxIniBytes) {
     error_ = EFBIG;
   } else {
     const size_t size = static_cast<size_t>(info.st_size);
-    char* bytes = static_cast<char*>(std::malloc(size == 0 ? 1 : size));
-    void* memory = std::malloc(sizeof(ReadFile));
+    bytes_ = static_cast<char*>(std::malloc(size == 0 ? 1 : size));
     size_t got = 0;
-    error_ = bytes != nullptr && memory != nullptr ? 0 : ENOMEM;
+    error_ = bytes_ != nullptr ? 0 : ENOMEM;
     while (error_ == 0 && got < size) {
-      const ssize_t n = read(fd, bytes + got, size - got);
+      const ssize_t n = read(fd, bytes_ + got, size - got);
       if (n < 0 && errno != EINTR) error_ = errno;
       if (n == 0) break;  // the file shrank meanwhile
       if (n > 0) got += static_cast<size_t>(n);
     }
     if (error_ == 0) {
-      read_ = new (memory) ReadFile(bytes, got);
       access_ = Access::kRead;
-    } else {
-      std::free(bytes);
-      std::free(memory);
+      text_.Decode(std::string_view(bytes_, got));
     }
   }
   close(fd);
 }
 
-IniFile::~IniFile() {
-  if (read_ == nullptr) return;
-  auto* file = static_cast<ReadFile*>(read_);
-  file->~ReadFile();
-  std::free(file);
-}
-
-bool IniFile::HasSection(const char* section) const noexcept {
-  return read_ != nullptr && static_cast<ReadFile*>(read_)->document.HasSection(section);
-}
-
 int32_t IniFile::Int(const char* section, const char* key, int32_t fallback) const noexcept {
-  if (read_ == nullptr) return fallback;
-  return static_cast<ReadFile*>(read_)->document.Int(section, key, fallback);
-}
-
-bool IniFile::String(const char* section, const char* key, char* out, size_t size) const noexcept {
-  std::string_view value;
-  if (read_ == nullptr || size == 0 ||
-      !static_cast<ReadFile*>(read_)->document.String(section, key, &value)) {
-    return false;
-  }
-  const size_t length = value.copy(out, size - 1);
-  out[length] = '\0';
-  return true;
-}
-
-namespace {
-
-// An empty list of names, as the reader writes one.
-size_t EmptyList(char* out, size_t size) {
-  if (size >= 2) out[0] = out[1] = '\0';
-  return 0;
-}
-
-}  // namespace
-
-size_t IniFile::KeyNames(const char* section, char* out, size_t size) const noexcept {
-  if (read_ == nullptr) return EmptyList(out, size);
-  return static_cast<ReadFile*>(read_)->document.KeyNames(section, out, size);
-}
-
-size_t IniFile::SectionNames(char* out, size_t size) const noexcept {
-  if (read_ == nullptr) return EmptyList(out, size);
-  return static_cast<ReadFile*>(read_)->document.SectionNames(out, size);
+  return found() ? IniLookupInt(text(), section, key, fallback) : fallback;
 }
 
 void FullPath(const char* path, char* out, size_t size) noexcept {

@@ -99,25 +99,31 @@ bool IsCurrentThread(const unique_thread& thread) noexcept {
 
 namespace {
 
-// A critical section, which every Windows the module runs on has. Set up as
+// Critical sections, which every Windows the module runs on has. Set up as
 // the DLL loads, before any module object can exist, and torn down as it
 // unloads.
-class LogLock {
+class Locks {
  public:
-  LogLock() noexcept { InitializeCriticalSection(&section_); }
-  ~LogLock() { DeleteCriticalSection(&section_); }
-  CRITICAL_SECTION* get() noexcept { return &section_; }
+  Locks() noexcept {
+    for (CRITICAL_SECTION& section : sections_) InitializeCriticalSection(&section);
+  }
+  ~Locks() {
+    for (CRITICAL_SECTION& section : sections_) DeleteCriticalSection(&section);
+  }
+  CRITICAL_SECTION* get(ProcessLock lock) noexcept { return &sections_[static_cast<int>(lock)]; }
 
  private:
-  CRITICAL_SECTION section_;
+  CRITICAL_SECTION sections_[2];
 };
 
-LogLock g_log_lock;
+Locks g_locks;
 
 }  // namespace
 
-LogWriteLock::LogWriteLock() noexcept { EnterCriticalSection(g_log_lock.get()); }
-LogWriteLock::~LogWriteLock() { LeaveCriticalSection(g_log_lock.get()); }
+HoldLock::HoldLock(ProcessLock lock) noexcept : lock_(lock) {
+  EnterCriticalSection(g_locks.get(lock_));
+}
+HoldLock::~HoldLock() { LeaveCriticalSection(g_locks.get(lock_)); }
 
 void SleepMilliseconds(uint32_t ms) noexcept { Sleep(ms); }
 
@@ -147,10 +153,10 @@ size_t FormatToBuffer(char* out, size_t size, const char* format, va_list args) 
   return length;
 }
 
-// The system's profile functions keep the file they last read, so asking
-// them for one value after another does not read it again each time. They
-// read a file they cannot open as empty: whether it can be read is asked
-// here, with the sharing that lets any other program keep it open.
+// The file is read here for its lines, with the sharing that lets any
+// other program keep it open; a value is GetPrivateProfileIntA's, which
+// reads it again (the system keeps the file it last read, and rereads it
+// when it has changed).
 IniFile::IniFile(const char* path) noexcept : path_(path) {
   const DWORD attributes = GetFileAttributesA(path_);
   if (attributes == INVALID_FILE_ATTRIBUTES) {
@@ -164,60 +170,39 @@ IniFile::IniFile(const char* path) noexcept : path_(path) {
     access_ = Access::kFolder;
     return;
   }
+  access_ = Access::kUnreadable;
   const HANDLE file =
       CreateFileA(path_, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
-    access_ = Access::kUnreadable;
     error_ = static_cast<int>(GetLastError());
     return;
   }
-  CloseHandle(file);
-  access_ = Access::kRead;
-}
-
-IniFile::~IniFile() = default;
-
-namespace {
-
-// An empty list of names, as the profile functions write one.
-size_t EmptyList(char* out, size_t size) {
-  if (size >= 2) out[0] = out[1] = '\0';
-  return 0;
-}
-
-}  // namespace
-
-bool IniFile::HasSection(const char* section) const noexcept {
-  char names[4096];
-  if (SectionNames(names, sizeof names) == 0) return false;
-  for (const char* name = names; *name != '\0'; name += std::strlen(name) + 1) {
-    if (lstrcmpiA(name, section) == 0) return true;
+  DWORD high = 0;
+  const DWORD size = GetFileSize(file, &high);
+  if (size == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) {
+    error_ = static_cast<int>(GetLastError());
+  } else if (high != 0 || size > kMaxIniBytes) {
+    error_ = ERROR_FILE_TOO_LARGE;
+  } else {
+    bytes_ = static_cast<char*>(std::malloc(size == 0 ? 1 : size));
+    DWORD got = 0;
+    if (bytes_ == nullptr) {
+      error_ = ERROR_NOT_ENOUGH_MEMORY;
+    } else if (!ReadFile(file, bytes_, size, &got, nullptr)) {
+      error_ = static_cast<int>(GetLastError());
+    } else {
+      access_ = Access::kRead;
+      text_.Decode(std::string_view(bytes_, got));
+    }
   }
-  return false;
+  CloseHandle(file);
 }
 
 int32_t IniFile::Int(const char* section, const char* key, int32_t fallback) const noexcept {
   if (!found()) return fallback;
+  if (path_ == nullptr) return IniLookupInt(text(), section, key, fallback);
   return static_cast<int32_t>(GetPrivateProfileIntA(section, key, fallback, path_));
-}
-
-// A missing key gives back the default, which no value can be: a line with
-// a lone control character 0x01 on it.
-bool IniFile::String(const char* section, const char* key, char* out, size_t size) const noexcept {
-  if (size == 0 || !found()) return false;
-  GetPrivateProfileStringA(section, key, "\x01", out, static_cast<DWORD>(size), path_);
-  return !(out[0] == '\x01' && out[1] == '\0');
-}
-
-size_t IniFile::KeyNames(const char* section, char* out, size_t size) const noexcept {
-  if (!found()) return EmptyList(out, size);
-  return GetPrivateProfileStringA(section, nullptr, "", out, static_cast<DWORD>(size), path_);
-}
-
-size_t IniFile::SectionNames(char* out, size_t size) const noexcept {
-  if (!found()) return EmptyList(out, size);
-  return GetPrivateProfileSectionNamesA(out, static_cast<DWORD>(size), path_);
 }
 
 void FullPath(const char* path, char* out, size_t size) noexcept {

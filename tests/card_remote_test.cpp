@@ -84,7 +84,7 @@ TEST(CardKeyTable, TheUsersGuideListsEveryKeyThatCanBeReported) {
   }
   std::map<int32_t, std::string> reported;
   for (int32_t code = 0; code < 64; ++code) {
-    if (const KeyEntry* entry = FindKey(CardKeyTable, kCardKeyCount, code)) {
+    if (const KeyEntry* entry = kCardKeyMap.Row(code)) {
       reported[code] = entry->name;
     }
   }
@@ -94,7 +94,7 @@ TEST(CardKeyTable, TheUsersGuideListsEveryKeyThatCanBeReported) {
 TEST(CardKeyTable, ReportsOneNameForEachCodeTheCardCanYield) {
   std::set<std::string> reachable;
   for (int32_t code = 0; code < 64; ++code) {
-    if (const KeyEntry* entry = FindKey(CardKeyTable, kCardKeyCount, code)) {
+    if (const KeyEntry* entry = kCardKeyMap.Row(code)) {
       reachable.insert(entry->name);
     }
   }
@@ -102,12 +102,12 @@ TEST(CardKeyTable, ReportsOneNameForEachCodeTheCardCanYield) {
   EXPECT_EQ(reachable.count("Key_AutoScan") + reachable.count("Key_Capture"), 0u);
   EXPECT_EQ(reachable.count("Key_Play") + reachable.count("Key_Cyan"), 0u);
 
-  EXPECT_STREQ(FindKey(CardKeyTable, kCardKeyCount, 14)->name, "Key_Audio");
-  EXPECT_STREQ(FindKey(CardKeyTable, kCardKeyCount, 30)->command, "Power");
-  EXPECT_STREQ(FindKey(CardKeyTable, kCardKeyCount, 0)->name, "Key_Record");
-  EXPECT_STREQ(FindKey(CardKeyTable, kCardKeyCount, 19)->command, "Recall");
+  EXPECT_STREQ(kCardKeyMap.Row(14)->name, "Key_Audio");
+  EXPECT_STREQ(kCardKeyMap.Row(30)->command, "Power");
+  EXPECT_STREQ(kCardKeyMap.Row(0)->name, "Key_Record");
+  EXPECT_STREQ(kCardKeyMap.Row(19)->command, "Recall");
   for (int32_t code : {4, 12, 15, 32, 63}) {
-    EXPECT_EQ(FindKey(CardKeyTable, kCardKeyCount, code), nullptr) << code;
+    EXPECT_EQ(kCardKeyMap.Row(code), nullptr) << code;
   }
 }
 

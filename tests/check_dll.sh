@@ -22,13 +22,13 @@ problem() {
 }
 
 kernel32_common='CloseHandle CreateEventA CreateFileA CreateThread DeleteCriticalSection EnterCriticalSection
-FreeLibrary FreeLibraryAndExitThread GetCurrentThreadId GetFileAttributesA GetFullPathNameA
-GetLastError GetModuleHandleExW GetPrivateProfileIntA GetPrivateProfileSectionNamesA
-GetPrivateProfileStringA GetTickCount InitializeCriticalSection LeaveCriticalSection
-QueryPerformanceCounter QueryPerformanceFrequency ResumeThread SetEvent Sleep
-TlsGetValue VirtualProtect VirtualQuery WaitForSingleObject lstrcmpiA lstrcpynA'
-msvcrt_common='_amsg_exit _initterm _lock _unlock _vsnprintf abort calloc fclose fopen free fwrite
-malloc memcmp memcpy memmove memset realloc strcmp strlen strncmp vfprintf'
+FreeLibrary FreeLibraryAndExitThread GetCurrentThreadId GetFileAttributesA GetFileSize
+GetFullPathNameA GetLastError GetModuleHandleExW GetPrivateProfileIntA GetTickCount
+InitializeCriticalSection LeaveCriticalSection QueryPerformanceCounter QueryPerformanceFrequency
+ReadFile ResumeThread SetEvent Sleep TlsGetValue VirtualProtect VirtualQuery WaitForSingleObject
+lstrcpynA'
+msvcrt_common='_amsg_exit _initterm _lock _unlock _vsnprintf abort calloc fclose fopen fputc fputs
+free fwrite malloc memchr memcmp memcpy memmove memset realloc strcmp strlen strncmp vfprintf'
 
 if printf '%s\n' "$dump" | grep -q 'Magic.*020b'; then
   bits=64 pe_version="5 2" tls_bytes=16

@@ -3,66 +3,116 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
+#include <string>
+#include <vector>
 
 #include "tests/ini_cases.h"
 
 namespace pyx::platform {
 namespace {
 
-TEST(IniLookupInt, ReadsEachFileOfTheTableAsWindowsDoes) {
+TEST(IniLookupInt, ReadsEachFileOfTheTablesAsWindowsDoes) {
   for (const auto& c : testing::IniCases()) {
-    EXPECT_EQ(IniLookupInt(c.text, "PYXRemote", "KeyFirstDelay", testing::kIniDefault), c.expected)
+    const IniText text(c.text);
+    EXPECT_EQ(IniLookupInt(text.text(), "PYXRemote", "KeyFirstDelay", testing::kIniDefault),
+              c.expected)
         << c.what;
   }
-}
-
-TEST(IniDocument, ListsKeysAndReadsStringsAsWindowsDoes) {
   for (const auto& c : testing::IniKeysCases()) {
-    const IniDocument document(c.text);
-    char names[512];
-    document.KeyNames("PYXRemote Keys", names, sizeof names);
-    EXPECT_EQ(testing::JoinNames(names), c.names) << c.what;
-    std::string_view value;
-    const bool found = document.String("PYXRemote Keys", "Key_Play", &value);
-    EXPECT_EQ(found ? std::string(value) : "-", c.key_play) << c.what;
-  }
-  for (const auto& [text, has, names] : testing::IniSectionCases()) {
-    const IniDocument document(text);
-    EXPECT_EQ(document.HasSection("PYXRemote"), has) << text;
-    char listed[512];
-    document.SectionNames(listed, sizeof listed);
-    EXPECT_EQ(testing::JoinNames(listed), names) << text;
+    const IniText text(c.text);
+    EXPECT_EQ(IniLookupInt(text.text(), "PYXRemote Keys", "Key_Play", -1), c.key_play) << c.what;
   }
 }
 
 // Where the number rule stops reading, which the log quotes as ignored.
-TEST(ReadProfileNumber, SaysWhereTheNumberEndsAndWhetherItPassed32Bits) {
+TEST(ReadProfileNumber, SaysWhereTheNumberEndsInWhichBaseAndWhetherItPassed32Bits) {
   const struct {
     const char* value;
     int32_t read;
     bool digits, past_32_bits;
+    int base;
     const char* rest;
   } rows[] = {
-      {"300", 300, true, false, ""},
-      {" -5ms", -5, true, false, "ms"},
-      {"1e3", 1, true, false, "e3"},
-      {"0x1F4", 500, true, false, ""},
-      {"0xg", 0, true, false, "xg"},
-      {"0X10", 0, true, false, "X10"},
-      {"fast", 0, false, false, "fast"},
-      {"-", 0, false, false, ""},
-      {"4294967295", -1, true, false, ""},
-      {"4294967296", 0, true, true, ""},
-      {"99999999999", 1215752191, true, true, ""},
-      {"0b1012", 5, true, false, "2"},
+      {"300", 300, true, false, 10, ""},     {" -5ms", -5, true, false, 10, "ms"},
+      {"1e3", 1, true, false, 10, "e3"},     {"0x1F4", 500, true, false, 16, ""},
+      {"0o17", 15, true, false, 8, ""},      {"0xg", 0, true, false, 10, "xg"},
+      {"0X10", 0, true, false, 10, "X10"},   {"fast", 0, false, false, 10, "fast"},
+      {"-", 0, false, false, 10, ""},        {"4294967295", -1, true, false, 10, ""},
+      {"4294967296", 0, true, true, 10, ""}, {"99999999999", 1215752191, true, true, 10, ""},
+      {"0b1012", 5, true, false, 2, "2"},
   };
   for (const auto& row : rows) {
     const ProfileNumber number = ReadProfileNumber(row.value);
     EXPECT_EQ(number.value, row.read) << row.value;
     EXPECT_EQ(number.digits, row.digits) << row.value;
     EXPECT_EQ(number.past_32_bits, row.past_32_bits) << row.value;
+    EXPECT_EQ(number.base, row.base) << row.value;
     EXPECT_STREQ(row.value + number.end, row.rest) << row.value;
+  }
+}
+
+// What GetPrivateProfileIntA hands its number rule, and whether it cut the
+// value to do so.
+TEST(ReadProfileInt, TakesQuotesOffAndReadsAtMost29Characters) {
+  const std::string zeros29(29, '0');
+  const struct {
+    std::string value;
+    std::string read;
+    bool cut;
+  } rows[] = {
+      {"300", "300", false},
+      {"\"300\"", "300", false},
+      {"'300", "'300", false},
+      {zeros29, zeros29, false},
+      {zeros29 + "5", zeros29, true},
+      {"\"" + std::string(28, '0') + "\"", std::string(28, '0'), false},
+      // In quotes, the 30 characters of the system's buffer hold 28 of them.
+      {"\"" + std::string(28, '0') + "5\"", std::string(28, '0'), true},
+      {"\"" + zeros29 + "5\"", zeros29, true},
+      {"", "", false},
+  };
+  for (const auto& row : rows) {
+    const ProfileInt value = ReadProfileInt(row.value);
+    EXPECT_EQ(value.read, row.read) << row.value;
+    EXPECT_EQ(value.cut, row.cut) << row.value;
+  }
+}
+
+// Lines as the user's editor numbers them: "\r\n" ends one line, as "\r"
+// and "\n" alone do.
+TEST(ForEachIniLine, NumbersTheLinesAndSaysWhatEachIs) {
+  std::vector<std::string> seen;
+  ForEachIniLine("[A] x\r\nk = v \r\n\rno equals\n\n  =1\r[B\n", [&](const IniLine& line) {
+    seen.push_back(std::to_string(line.number) + ":" + "SKN"[line.kind] + ":" +
+                   std::string(line.name) + "|" + std::string(line.value));
+  });
+  const std::vector<std::string> expected = {"1:S:A|", "2:K:k|v", "4:N:no equals|", "6:K:|1",
+                                             "7:N:[B|"};
+  EXPECT_EQ(seen, expected);
+}
+
+TEST(IniText, DecodesMarkedFilesAndKnowsUtf16WithoutItsMark) {
+  const struct {
+    std::string bytes;
+    IniEncoding encoding;
+    std::string text;
+  } rows[] = {
+      {"[A]\n", IniEncoding::kBytes, "[A]\n"},
+      {"\xEF\xBB\xBF[A]\xC3\xA9\n", IniEncoding::kUtf8, "[A]\x80\n"},
+      {testing::Utf16("[A]\n"), IniEncoding::kUtf16, "[A]\n"},
+      {testing::Utf16("[A]\n", true), IniEncoding::kUtf16, "[A]\n"},
+      {testing::Utf16("[PYXRemote]\r\nKeyFirstDelay=300\r\n").substr(2),
+       IniEncoding::kUtf16Unmarked,
+       testing::Utf16("[PYXRemote]\r\nKeyFirstDelay=300\r\n").substr(2)},
+      {testing::Utf16("[PYXRemote]\r\n", true).substr(2), IniEncoding::kUtf16Unmarked,
+       testing::Utf16("[PYXRemote]\r\n", true).substr(2)},
+      {std::string("a\0b\0", 4) + "[PYXRemote]\nKeyFirstDelay=1\n", IniEncoding::kBytes,
+       std::string("a\0b\0", 4) + "[PYXRemote]\nKeyFirstDelay=1\n"},
+  };
+  for (const auto& row : rows) {
+    const IniText text(row.bytes);
+    EXPECT_EQ(text.encoding(), row.encoding) << row.text;
+    EXPECT_EQ(text.text(), row.text);
   }
 }
 

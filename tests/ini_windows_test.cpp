@@ -1,13 +1,15 @@
 // Our INI reader beside the system's GetPrivateProfileIntA: the same pyx.ini
-// files, the same values. This is what keeps a pyx.ini portable between
-// the Windows module and the Linux one.
+// files, the same values, and so the same reading, entry for entry. This is
+// what keeps the findings true on Windows, where what acts is the system's
+// answer, and a pyx.ini portable between the Windows module and the Linux
+// one.
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include <cstring>
+#include <string>
+#include <vector>
 
-#include "platform/ini_parse.h"
-#include "platform/platform.h"
+#include "card/settings_reading.h"
 #include "tests/ini_cases.h"
 #include "tests/temp_dir.h"
 
@@ -16,39 +18,56 @@ namespace {
 
 class IniAgainstWindows : public testing::InTempDir {};
 
+int32_t SystemInt(const char* section, const char* key, int32_t fallback) {
+  return static_cast<int32_t>(GetPrivateProfileIntA(section, key, fallback, ".\\pyx.ini"));
+}
+
+int32_t OurInt(const std::string& bytes, const char* section, const char* key, int32_t fallback) {
+  const platform::IniText text(bytes);
+  return platform::IniLookupInt(text.text(), section, key, fallback);
+}
+
 TEST_F(IniAgainstWindows, BothReadersGiveTheSameValueForEveryFile) {
   for (const auto& c : testing::IniCases()) {
     testing::WriteFile("pyx.ini", c.text);
-    const int32_t system = static_cast<int32_t>(
-        GetPrivateProfileIntA("PYXRemote", "KeyFirstDelay", testing::kIniDefault, ".\\pyx.ini"));
-    const int32_t ours =
-        platform::IniLookupInt(c.text, "PYXRemote", "KeyFirstDelay", testing::kIniDefault);
-    EXPECT_EQ(ours, system) << c.what;
+    const int32_t system = SystemInt("PYXRemote", "KeyFirstDelay", testing::kIniDefault);
+    EXPECT_EQ(OurInt(c.text, "PYXRemote", "KeyFirstDelay", testing::kIniDefault), system) << c.what;
     EXPECT_EQ(system, c.expected) << c.what;
+  }
+  for (const auto& c : testing::IniKeysCases()) {
+    testing::WriteFile("pyx.ini", c.text);
+    const int32_t system = SystemInt("PYXRemote Keys", "Key_Play", -1);
+    EXPECT_EQ(OurInt(c.text, "PYXRemote Keys", "Key_Play", -1), system) << c.what;
+    EXPECT_EQ(system, c.key_play) << c.what;
   }
 }
 
-TEST_F(IniAgainstWindows, BothListTheSameKeysSectionsAndStrings) {
-  for (const auto& c : testing::IniKeysCases()) {
-    testing::WriteFile("pyx.ini", c.text);
-    const platform::IniFile system(".\\pyx.ini");
-    char names[512];
-    system.KeyNames("PYXRemote Keys", names, sizeof names);
-    EXPECT_EQ(testing::JoinNames(names), c.names) << c.what;
-    char value[64];
-    const bool found = system.String("PYXRemote Keys", "Key_Play", value, sizeof value);
-    EXPECT_EQ(found ? std::string(value) : "-", c.key_play) << c.what;
-  }
-  for (const auto& [text, has, names] : testing::IniSectionCases()) {
+// Every file of the tables read as the module reads it here (each value
+// the system's) and as our reader alone reads it: the same settings, the
+// same codes, the same entries.
+TEST_F(IniAgainstWindows, TheModulesReadingAgreesWithOursOnEveryFile) {
+  std::vector<std::pair<std::string, std::string>> corpus;
+  for (const auto& c : testing::IniCases()) corpus.emplace_back(c.what, c.text);
+  for (const auto& c : testing::IniKeysCases()) corpus.emplace_back(c.what, c.text);
+  for (const auto& c : testing::ReadingCases()) corpus.emplace_back(c.what, c.ini);
+  for (const auto& [what, text] : corpus) {
     testing::WriteFile("pyx.ini", text);
-    const platform::IniFile system(".\\pyx.ini");
-    EXPECT_EQ(system.HasSection("PYXRemote"), has) << text;
-    char listed[512];
-    system.SectionNames(listed, sizeof listed);
-    EXPECT_EQ(testing::JoinNames(listed), names) << text;
+    const platform::IniFile system_file(platform::kIniPath);
+    const platform::IniFile our_file(platform::IniFile::InMemory{}, text);
+    const SettingsRef system = ReadSettings(system_file, kDefaultSettings);
+    const SettingsRef ours = ReadSettings(our_file, kDefaultSettings);
+    ASSERT_TRUE(system && ours) << what;
+    EXPECT_TRUE(SameSettings(system->settings(), ours->settings())) << what;
+    EXPECT_EQ(system->has_section(), ours->has_section()) << what;
+    for (int32_t row = 0; row < kCardKeyCount; ++row) {
+      EXPECT_EQ(system->CodeGiven(row), ours->CodeGiven(row)) << what << ", row " << row;
+    }
+    ASSERT_EQ(system->entry_count(), ours->entry_count()) << what;
+    for (int i = 0; i < system->entry_count(); ++i) {
+      EXPECT_EQ(system->entry(i).line, ours->entry(i).line) << what;
+      EXPECT_STREQ(system->entry(i).text, ours->entry(i).text) << what;
+    }
   }
-  EXPECT_TRUE(platform::IniFile(".\\pyx.ini").found());
-  EXPECT_FALSE(platform::IniFile(".\\none.ini").found());
 }
 
 TEST_F(IniAgainstWindows, TheModuleReadsDotBackslashPyxIni) {
@@ -57,6 +76,7 @@ TEST_F(IniAgainstWindows, TheModuleReadsDotBackslashPyxIni) {
   const platform::IniFile ini(platform::kIniPath);
   EXPECT_EQ(ini.Int("PYXRemote", "KeyFirstDelay", 1), 640);
   EXPECT_EQ(ini.Int("PYXRemote", "KeyRepeatDelay", 1), 1);
+  EXPECT_FALSE(platform::IniFile(".\\none.ini").found());
 }
 
 }  // namespace

@@ -94,7 +94,6 @@ class SimulatedContext final : public RunContext {
     registers.WriteRegister(offset, value);
     return true;
   }
-  void DispatchKey(int32_t code) override { DispatchKey(code, KeyMap()); }
   void DispatchKey(int32_t code, const KeyMap& keys) override {
     reports.push_back({now, code});
     names.emplace_back(keys.Row(code) != nullptr ? keys.Row(code)->name : "");
@@ -133,10 +132,20 @@ struct SimRun {
   explicit SimRun(std::vector<Segment> script, uint64_t end_ms, int32_t first = 1000,
                   int32_t repeat = 500, int max_cycles = 100000, bool poll_during_delay = false)
       : context(end_ms, max_cycles), card(context.now, std::move(script)) {
-    settings.KeyFirstDelay = first;
-    settings.KeyRepeatDelay = repeat;
-    settings.KeyPollDuringDelay = poll_during_delay ? 1 : 0;
+    Change([&](Settings& s) {
+      s.first_delay = first;
+      s.repeat_delay = repeat;
+      s.poll_during_delay = poll_during_delay ? 1 : 0;
+    });
     g_logged.clear();
+  }
+  // Puts in force the settings in force with `change` made to them, as a
+  // reload does.
+  template <typename Edit>
+  void Change(Edit change) {
+    Settings changed = settings.Current()->settings();
+    change(changed);
+    settings.Publish(MakeSettings(changed));
   }
   void Go() { PollUntilStopped(card, context, settings, CaptureLine); }
 
@@ -215,7 +224,7 @@ TEST(PollLoop, ZeroFirstDelayReportsAgainOnTheNextCycle) {
 
 TEST(PollLoop, ChangedSettingsApplyAtTheNextKeyEvent) {
   SimRun run({{3000, KeyDown(30)}}, 3000);
-  run.context.on_report = [&] { run.settings.KeyRepeatDelay = 200; };
+  run.context.on_report = [&] { run.Change([](Settings& s) { s.repeat_delay = 200; }); };
   run.Go();
   const std::vector<Seen> expected = {{0, 30},    {1000, 30}, {1200, 30}, {1400, 30},
                                       {1600, 30}, {1800, 30}, {2000, 30}, {2200, 30},
@@ -297,11 +306,11 @@ TEST(PollLoop, TracesEachKeyEventAndWithholdsTheRepeatsOfANoRepeatKey) {
               {5800, KeyDown(30)},
               {7000, NoKey(0)}},
              7000);
-  run.settings.KeyTrace = 1;
-  KeyMap keys = kCardKeyMap;
-  keys.Set(30, keys.RowIndex(30), /*repeats=*/false);
-  keys.Set(4, CardRowNamed("Key_Play"), /*repeats=*/true);
-  run.settings.SetKeys(keys);
+  run.Change([](Settings& s) {
+    s.trace = 1;
+    s.keys.Set(30, s.keys.RowIndex(30), /*repeats=*/false);
+    s.keys.Set(4, CardRowNamed("Key_Play"), /*repeats=*/true);
+  });
   run.Go();
   const std::vector<Seen> reported = {{0, 30}, {3100, 30}, {4000, 4}, {5000, 4}, {5700, 30}};
   EXPECT_EQ(run.context.reports, reported);
@@ -328,7 +337,7 @@ TEST(PollLoop, TracesEachKeyEventAndWithholdsTheRepeatsOfANoRepeatKey) {
 TEST(PollLoop, TraceStopsAfterItsLinesForOneStartAndCostsNothingWhenOff) {
   // Code 9 held with no delays: a report, and a trace line, on every cycle.
   SimRun run({{100000, KeyDown(9)}}, 100000, 0, 0, 10100);
-  run.settings.KeyTrace = 1;
+  run.Change([](Settings& s) { s.trace = 1; });
   run.Go();
   ASSERT_EQ(g_logged.size(), kTraceLinesPerStart + 1);
   EXPECT_EQ(g_logged.back(),

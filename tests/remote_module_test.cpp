@@ -25,17 +25,15 @@ const KeyEntry kTable[] = {
     {5, "Key_Five", ""},
     {7, "Key_LaterSeven", ""},
 };
+const KeyMap kKeys = KeyMap::Of(kTable, 3);
 
 // A module whose worker body is the test's; it counts its runs and its
 // destruction.
 class ProbeModule final : public RemoteModuleBase {
  public:
   using Body = std::function<int32_t(RunContext&)>;
-  ProbeModule(Body body, std::atomic<int>* destroyed, int32_t count = 3,
-              uint32_t stop_wait_ms = kStopWaitMs)
-      : RemoteModuleBase(kTable, count, stop_wait_ms),
-        body_(std::move(body)),
-        destroyed_(destroyed) {}
+  ProbeModule(Body body, std::atomic<int>* destroyed, uint32_t stop_wait_ms = kStopWaitMs)
+      : RemoteModuleBase(stop_wait_ms), body_(std::move(body)), destroyed_(destroyed) {}
   int32_t Run(RunContext& context) override {
     ++runs;
     const int32_t result = body_(context);
@@ -220,9 +218,9 @@ TEST(RemoteModule, DispatchKeyReportsTheFirstRowWithTheCode) {
   FakeSink sink;
   FakeDevice device;
   IRemoteModule* module = NewProbe(&destroyed, [](RunContext& context) {
-    context.DispatchKey(7);
-    context.DispatchKey(6);  // no row
-    context.DispatchKey(5);
+    context.DispatchKey(7, kKeys);
+    context.DispatchKey(6, kKeys);  // no row
+    context.DispatchKey(5, kKeys);
     return RunUntilStopped(context);
   });
   ASSERT_EQ(module->Start(&sink, &device), S_OK);
@@ -240,17 +238,19 @@ TEST(RemoteModule, DispatchKeyReportsTheFirstRowWithTheCode) {
 TEST(RemoteModule, NoSinkOrAnEmptyTableReportsNothing) {
   std::atomic<int> destroyed{0};
   std::atomic<int> dispatched{0};
-  auto dispatch_all = [&](RunContext& context) {
-    for (int32_t code = -1; code < 300; ++code) context.DispatchKey(code);
-    ++dispatched;
-    return RunUntilStopped(context);
+  const auto dispatch_all = [&](const KeyMap& keys) {
+    return [&dispatched, keys](RunContext& context) {
+      for (int32_t code = -1; code < 300; ++code) context.DispatchKey(code, keys);
+      ++dispatched;
+      return RunUntilStopped(context);
+    };
   };
   FakeSink sink;
   FakeDevice device;
 
-  IRemoteModule* no_sink = NewProbe(&destroyed, dispatch_all);
+  IRemoteModule* no_sink = NewProbe(&destroyed, dispatch_all(kKeys));
   EXPECT_EQ(no_sink->Start(nullptr, &device), S_OK);
-  IRemoteModule* empty = new (std::nothrow) ProbeModule(dispatch_all, &destroyed, /*count=*/0);
+  IRemoteModule* empty = new (std::nothrow) ProbeModule(dispatch_all(KeyMap(kTable)), &destroyed);
   EXPECT_EQ(empty->Start(&sink, &device), S_OK);
   ASSERT_TRUE(WaitUntil([&] { return dispatched == 2; }));
   no_sink->Release();
@@ -294,7 +294,7 @@ class LateWorker : public ::testing::Test {
           after_stop(context);
           return 0;
         },
-        &destroyed_, 3, kWaitMs);
+        &destroyed_, kWaitMs);
     ASSERT_EQ(module_->Start(&sink_, &device_), S_OK);
   }
   void OpenGate() {
@@ -327,7 +327,7 @@ class LateWorker : public ::testing::Test {
 TEST_F(LateWorker, StopReleasesDeviceAndSinkOnItsThreadAndCutsTheWorkerOff) {
   std::atomic<HRESULT> late_query{S_OK};
   StartLate([&](RunContext& context) {
-    context.DispatchKey(7);
+    context.DispatchKey(7, kKeys);
     void* registers = nullptr;
     late_query = context.QueryDevice(IID_IRegisterAccess, &registers);
   });
@@ -354,7 +354,7 @@ TEST_F(LateWorker, StopReleasesDeviceAndSinkOnItsThreadAndCutsTheWorkerOff) {
 TEST_F(LateWorker, OutlivesTheObjectsLastReleaseWithoutTouchingFreedMemory) {
   StartLate([](RunContext& context) {
     std::this_thread::sleep_for(5ms);
-    context.DispatchKey(5);
+    context.DispatchKey(5, kKeys);
     (void)context.StopRequested();
   });
   EXPECT_EQ(module_->Release(), 0u);
@@ -380,13 +380,13 @@ TEST_F(LateWorker, ASinkInsideOnKeyIsReleasedByTheWorkerAsTheCallReturns) {
   module_ = new (std::nothrow) ProbeModule(
       [](RunContext& context) {
         while (true) {
-          context.DispatchKey(7);
+          context.DispatchKey(7, kKeys);
           if (context.StopRequested()) break;
         }
-        context.DispatchKey(7);
+        context.DispatchKey(7, kKeys);
         return 0;
       },
-      &destroyed_, 3, kWaitMs);
+      &destroyed_, kWaitMs);
   ASSERT_EQ(module_->Start(&sink_, &device_), S_OK);
   ASSERT_TRUE(WaitUntil([&] { return in_call.load(); }));
   module_->Stop();  // gives up while OnKey blocks
@@ -407,7 +407,7 @@ TEST_F(LateWorker, ASinkWhoseOnKeyReturnsWithinTheWaitIsReleasedOnStopsThread) {
   sink_.SetOnKey([] { std::this_thread::sleep_for(50ms); });
   module_ = new (std::nothrow) ProbeModule(
       [](RunContext& context) {
-        context.DispatchKey(7);
+        context.DispatchKey(7, kKeys);
         return RunUntilStopped(context);
       },
       &destroyed_);
@@ -436,7 +436,7 @@ TEST_F(LateWorker, ADeviceInsideQueryInterfaceIsReleasedByTheWorkerAndTheSinkByS
         }
         return 0;
       },
-      &destroyed_, 3, kWaitMs);
+      &destroyed_, kWaitMs);
   ASSERT_EQ(module_->Start(&sink_, &device_), S_OK);
   ASSERT_TRUE(WaitUntil([&] { return in_query.load(); }));
   module_->Stop();  // gives up while QueryInterface blocks
@@ -473,7 +473,7 @@ TEST_F(LateWorker, RegisterAccessesEndWithTheOneUnderWayWhenStopGivesUp) {
         PollUntilStopped(*access, context, settings, NoLog);
         return static_cast<int32_t>(access->Release());
       },
-      &destroyed_, 3, kWaitMs);
+      &destroyed_, kWaitMs);
   ASSERT_EQ(module_->Start(&sink_, &device_), S_OK);
   ASSERT_TRUE(WaitUntil([&] { return in_access.load(); }));
   module_->Stop();  // gives up while the access blocks
@@ -499,10 +499,10 @@ TEST_F(LateWorker, ALateReleaseThatStopsBesideTheHostEndsEachSessionOnce) {
   });
   module_ = new (std::nothrow) ProbeModule(
       [](RunContext& context) {
-        context.DispatchKey(7);
+        context.DispatchKey(7, kKeys);
         return RunUntilStopped(context);
       },
-      &destroyed_, 3, kWaitMs);
+      &destroyed_, kWaitMs);
   ASSERT_EQ(module_->Start(&sink_, &device_), S_OK);
   ASSERT_TRUE(WaitUntil([&] { return in_call.load(); }));
   module_->Stop();  // gives up while OnKey blocks: the sink is the worker's to release
@@ -549,10 +549,10 @@ TEST_F(LateWorker, PlainSinkStateWrittenJustBeforeTheWaitRunsOutIsOrderedBeforeS
   });
   module_ = new (std::nothrow) ProbeModule(
       [](RunContext& context) {
-        context.DispatchKey(7);
+        context.DispatchKey(7, kKeys);
         return RunUntilStopped(context);
       },
-      &destroyed_, 3, /*stop_wait_ms=*/600);
+      &destroyed_, /*stop_wait_ms=*/600);
   ASSERT_EQ(module_->Start(&sink_, &device_), S_OK);
   ASSERT_TRUE(WaitUntil([&] { return in_call.load(); }));
   stop_began_ms = std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -681,10 +681,10 @@ class ShutdownFromOnKey : public ::testing::Test {
     module_ = new (std::nothrow) ProbeModule(
         [](RunContext& context) {
           while (!context.StopRequested()) {
-            context.DispatchKey(7);
+            context.DispatchKey(7, kKeys);
             std::this_thread::sleep_for(1ms);
           }
-          context.DispatchKey(7);  // cut off: never reaches the sink
+          context.DispatchKey(7, kKeys);  // cut off: never reaches the sink
           return 0;
         },
         &destroyed_);

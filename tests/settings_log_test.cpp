@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "card/card_remote.h"
+#include "tests/ini_cases.h"
 #include "tests/temp_dir.h"
 
 #ifdef _WIN32
@@ -28,6 +29,9 @@ std::string Lines(std::initializer_list<std::string> lines) {
   for (const std::string& line : lines) out += line + kEol;
   return out;
 }
+
+// The settings in force in the process.
+Settings InForce() { return ProcessSettings().Current()->settings(); }
 
 class LogAndSettings : public testing::InTempDir {
  protected:
@@ -81,18 +85,22 @@ TEST_F(LogAndSettings, TheBannerSaysWherePyxIniIsAndWhatItHolds) {
   enum Kind { kNone, kFile, kFolder, kUnreadable };
   const struct {
     Kind kind;
-    const char* ini;
+    std::string ini;
     std::string tail;
     int32_t repeat_delay;  // in force after
   } rows[] = {
-      {kNone, nullptr, ": not found, defaults in force", 500},
-      {kFolder, nullptr, ": a folder, not a file; defaults in force", 500},
-      {kUnreadable, nullptr, unreadable + "defaults in force", 500},
+      {kNone, "", ": not found, defaults in force", 500},
+      {kFolder, "", ": a folder, not a file; defaults in force", 500},
+      {kUnreadable, "", unreadable + "defaults in force", 500},
       {kFile, "[Other]\nKeyRepeatDelay=5\n", ": no [PYXRemote] section", 500},
       {kFile, "[PYXRemote]\nKeyRepeatDelay=250\n", " [PYXRemote]", 250},
-      {kNone, nullptr, ": not found, the settings read before kept", 250},
-      {kFolder, nullptr, ": a folder, not a file; the settings read before kept", 250},
-      {kUnreadable, nullptr, unreadable + "the settings read before kept", 250},
+      {kFile, testing::Utf16("[PYXRemote]\r\nKeyRepeatDelay=7\r\n").substr(2),
+       ": no [PYXRemote] section: it is UTF-16 without a byte-order mark, read as 8-bit text; "
+       "save it as ANSI, UTF-8 or Unicode",
+       250},
+      {kNone, "", ": not found, the settings read before kept", 250},
+      {kFolder, "", ": a folder, not a file; the settings read before kept", 250},
+      {kUnreadable, "", unreadable + "the settings read before kept", 250},
   };
   for (const auto& [kind, ini, tail, repeat_delay] : rows) {
     std::filesystem::remove("PYXRemote.log");
@@ -109,7 +117,7 @@ TEST_F(LogAndSettings, TheBannerSaysWherePyxIniIsAndWhatItHolds) {
     EXPECT_EQ(log.substr(0, log.find(kEol, log.find(kEol) + 1) + std::strlen(kEol)),
               Lines({"> Initializing Tarvikon remote module.", head + tail}))
         << tail;
-    EXPECT_EQ(Settings().RepeatDelay(), repeat_delay) << tail;
+    EXPECT_EQ(InForce().repeat_delay, repeat_delay) << tail;
   }
   std::filesystem::remove_all("pyx.ini");
   EXPECT_TRUE(std::string(path).size() > std::strlen(platform::kIniPath));
@@ -133,139 +141,51 @@ TEST_F(LogAndSettings, ConstructionWritesThreeLinesWhenPyxIniSetsOnlyTheDelays) 
   }
 }
 
-// The lines after the third, each without its line end.
-std::vector<std::string> AfterLineThree(const std::string& log) {
+// The lines after the banner, each without its line end.
+std::vector<std::string> AfterLineTwo(const std::string& log) {
   std::vector<std::string> lines;
   size_t start = 0;
   for (size_t end; (end = log.find(kEol, start)) != std::string::npos;
        start = end + std::strlen(kEol)) {
     lines.push_back(log.substr(start, end - start));
   }
-  lines.erase(lines.begin(), lines.begin() + std::min<size_t>(3, lines.size()));
+  lines.erase(lines.begin(), lines.begin() + std::min<size_t>(2, lines.size()));
   return lines;
 }
 
-// After line 3: the options in force, then each line of pyx.ini that does
-// not take effect as written, then what the delays in force do. A clean
-// file, in any case and beside the application's own sections, adds only
-// the options it sets.
+// From line 3 on: the delays in force, the options in force, then each line
+// of pyx.ini that does not take effect as written, in file order, then what
+// the delays in force do.
 TEST_F(LogAndSettings, ConstructionSaysWhatPyxIniSetsAndEachLineThatDoesNotTakeEffect) {
-  struct Row {
-    const char* what;
-    const char* ini;
-    std::vector<std::string> lines;
-  };
-  const std::string long_delay =
-      " ms, 5000 or more: a held key is not read again for that long, and switching the remote "
-      "off gives up waiting after 5000 ms, before \"Bye!\"; KeyPollDuringDelay=1 keeps the "
-      "remote answering";
-  const Row rows[] = {
-      {"clean, in any case, beside other sections",
-       "[TV]\nChannel=5\n[pyxremote]\nkeyfirstdelay=300\nKEYREPEATDELAY=100\n"
-       "keypollduringdelay=0\n[PYXREMOTE KEYS]\nkey_play=37\n[pyxremote norepeat]\n"
-       "key_power=1\nKey_Mute=0\n[Other]\nKeyFirstDelay=x\n[PYX]\nKeyTrace=5\n",
-       {"> Keys moved: Key_Play=37", "> Keys that do not repeat: Key_Power"}},
-      {"a misspelt setting",
-       "[PYXRemote]\nKeyRepeatDeley=100\n",
-       {"> [PYXRemote] KeyRepeatDeley=100: no such setting (KeyRepeatDelay?), ignored"}},
-      {"a misspelt section",
-       "[PYXRemote NoRepaet]\nKey_Power=1\n",
-       {"> [PYXRemote NoRepaet]: no such section (PYXRemote NoRepeat?), ignored"}},
-      {"a key among the settings",
-       "[PYXRemote]\nKey_Power=1\n",
-       {"> [PYXRemote] Key_Power=1: no such setting (a key: its code goes in [PYXRemote Keys]), "
-        "ignored"}},
-      {"text after a number",
-       "[PYXRemote]\nKeyFirstDelay=300ms\n",
-       {"> [PYXRemote] KeyFirstDelay=300ms: read as 300, \"ms\" ignored"}},
-      {"another notation",
-       "[pyxremote]\nKeyFirstDelay=1e3\n",
-       {"> [pyxremote] KeyFirstDelay=1e3: read as 1: only plain whole numbers are read, \"e3\" "
-        "ignored",
-        "> [PYXRemote] KeyFirstDelay is 1 ms, below the 20 ms poll: each press is reported "
-        "twice"}},
-      {"past 32 bits",
-       "[PYXRemote]\nKeyFirstDelay=99999999999\n",
-       {"> [PYXRemote] KeyFirstDelay=99999999999: past 32 bits, read as 1215752191",
-        "> [PYXRemote] KeyFirstDelay is 1215752191" + long_delay}},
-      {"read as negative",
-       "[PYXRemote]\nKeyRepeatDelay=4294967295\n",
-       {"> [PYXRemote] KeyRepeatDelay=4294967295: read as -1, negative: ignored; KeyRepeatDelay "
-        "stays 500"}},
-      {"negative",
-       "[PYXRemote]\nKeyRepeatDelay=-5\n",
-       {"> [PYXRemote] KeyRepeatDelay=-5: read as -5, negative: ignored; KeyRepeatDelay stays "
-        "500"}},
-      {"a word",
-       "[PYXRemote]\nKeyFirstDelay=fast\nKeyPollDuringDelay=yes\n",
-       {"> [PYXRemote] KeyFirstDelay=fast: not a number, read as 0",
-        "> [PYXRemote] KeyPollDuringDelay=yes: not a number, read as 0 (off)",
-        "> [PYXRemote] KeyFirstDelay is 0 ms, below the 20 ms poll: each press is reported "
-        "twice"}},
-      {"no value",
-       "[PYXRemote]\nKeyFirstDelay=\n",
-       {"> [PYXRemote] KeyFirstDelay=: no value, ignored; KeyFirstDelay stays 1000"}},
-      {"a setting given twice",
-       "[PYXRemote]\nKeyFirstDelay=300\nKeyFirstDelay=400\n",
-       {"> [PYXRemote] KeyFirstDelay is given 2 times: only the first, KeyFirstDelay=300, "
-        "counts"}},
-      {"a delay past Stop's wait",
-       "[PYXRemote]\nKeyFirstDelay=6000\n",
-       {"> [PYXRemote] KeyFirstDelay is 6000" + long_delay}},
-      {"... read during the delay",
-       "[PYXRemote]\nKeyRepeatDelay=6000\nKeyPollDuringDelay=1\n",
-       {"> KeyPollDuringDelay=1: the remote is read during key delays too"}},
-      {"a repeat below the poll",
-       "[PYXRemote]\nKeyRepeatDelay=0\nKeyTrace=2\n",
-       {"> KeyTrace=2: each key event is logged, at most 10000 lines a Start",
-        "> [PYXRemote] KeyRepeatDelay is 0 ms, below the 20 ms poll: a held key is reported on "
-        "every read"}},
-      {"two keys moved to one code",
-       "[PYXRemote Keys]\nKey_Record=40\nKey_Mute=40\n",
-       {"> Keys moved: Key_Record=40, Key_Mute=40",
-        "> [PYXRemote Keys] Key_Mute=40: code 40 reports Key_Record, whose line comes first; "
-        "Key_Mute can no longer be reported"}},
-      {"a key moved to the code of another",
-       "[PYXRemote Keys]\nKey_Play=30\n",
-       {"> Keys moved: Key_Play=30",
-        "> [PYXRemote Keys] Key_Play=30: code 30 reports Key_Play now, in place of Key_Power, "
-        "which can no longer be reported"}},
-      {"keys that are not keys, and codes that are not codes",
-       "[PYXRemote Keys]\nKey_Plya=37\nPlay=38\nKey_Nothing=3\nKey_Red=64\nKey_Cyan=blue\n"
-       "Key_Green=4294967300\nKey_Yellow=41 # mine\nKey_Yellow=42\n",
-       {"> Keys moved: Key_Yellow=41",
-        "> [PYXRemote Keys] Key_Plya=37: no key of that name (Key_Play?), ignored",
-        "> [PYXRemote Keys] Play=38: no key of that name (Key_Play?), ignored",
-        "> [PYXRemote Keys] Key_Nothing=3: no key of that name, ignored",
-        "> [PYXRemote Keys] Key_Red=64: not a code from 0 to 63, ignored",
-        "> [PYXRemote Keys] Key_Cyan=blue: not a code from 0 to 63, ignored",
-        "> [PYXRemote Keys] Key_Green=4294967300: not a code from 0 to 63, ignored",
-        "> [PYXRemote Keys] Key_Yellow=41 # mine: read as 41, \" # mine\" ignored",
-        "> [PYXRemote Keys] Key_Yellow is given 2 times: only the first, Key_Yellow=41 # mine, "
-        "counts"}},
-      {"keys that do not repeat, or cannot",
-       "[PYXRemote NoRepeat]\nKey_Bogus=1\nKey_Stop=yes\nKey_AutoScan=1\nKey_Mute=1\n",
-       {"> Keys that do not repeat: Key_AutoScan, Key_Mute",
-        "> [PYXRemote NoRepeat] Key_Bogus=1: no key of that name, ignored",
-        "> [PYXRemote NoRepeat] Key_Stop=yes: not a number, read as 0: Key_Stop repeats",
-        "> [PYXRemote NoRepeat] Key_AutoScan=1: no code reports Key_AutoScan, so this changes "
-        "nothing"}},
-      {"a section given twice",
-       "[PYXRemote]\nKeyFirstDelay=300\n[PYXRemote]\nKeyFirstDelay=9\n",
-       {"> [PYXRemote] is given 2 times: only the first is read"}},
-  };
-  for (const Row& row : rows) {
+  for (const testing::ReadingCase& row : testing::ReadingCases()) {
     ResetSettings();
     std::filesystem::remove("PYXRemote.log");
     WriteFile("pyx.ini", row.ini);
-    EXPECT_EQ(AfterLineThree(Construct()), row.lines) << row.what;
+    EXPECT_EQ(AfterLineTwo(Construct()), row.lines) << row.what;
   }
   // The sample the release ships.
+  ResetSettings();
   std::filesystem::remove("PYXRemote.log");
   const std::string sample = testing::ReadFile(PYX_SAMPLE_INI_PATH);
   ASSERT_NE(sample.find("[PYXRemote]"), std::string::npos) << PYX_SAMPLE_INI_PATH;
   WriteFile("pyx.ini", sample);
-  EXPECT_EQ(AfterLineThree(Construct()), std::vector<std::string>()) << PYX_SAMPLE_INI_PATH;
+  EXPECT_EQ(AfterLineTwo(Construct()),
+            std::vector<std::string>{"> KeyFirstDelay=1000, KeyRepeatDelay=500"})
+      << PYX_SAMPLE_INI_PATH;
+}
+
+// Findings past kLoggedFindings are counted, not listed: a broken file
+// cannot flood the log at each construction.
+TEST_F(LogAndSettings, ConstructionListsAtMostItsShareOfFindingsAndCountsTheRest) {
+  std::string ini = "[PYXRemote]\n";
+  for (int i = 0; i < kLoggedFindings + 7; ++i) ini += "Bad" + std::to_string(i) + "=1\n";
+  WriteFile("pyx.ini", ini);
+  const std::vector<std::string> lines = AfterLineTwo(Construct());
+  ASSERT_EQ(lines.size(), static_cast<size_t>(kLoggedFindings + 2));
+  EXPECT_EQ(lines[1], "> [PYXRemote] Bad0=1: no such setting, ignored");
+  EXPECT_EQ(lines.back(),
+            "> 7 more findings about pyx.ini are not listed here; remote-host --settings lists "
+            "them");
 }
 
 // The reading that the log explains is the one that acts: which row each
@@ -304,7 +224,7 @@ TEST_F(LogAndSettings, EachCodeReportsTheKeyTheLogSays) {
   for (const Row& row : rows) {
     WriteFile("pyx.ini", row.ini);
     LoadSettings();
-    const KeyMap keys = Settings().Keys();
+    const KeyMap keys = InForce().keys;
     EXPECT_STREQ(keys.Row(row.code) != nullptr ? keys.Row(row.code)->name : "", row.reported)
         << row.what;
     EXPECT_EQ(keys.Repeats(row.code), row.repeats) << row.what;
@@ -313,65 +233,90 @@ TEST_F(LogAndSettings, EachCodeReportsTheKeyTheLogSays) {
   LoadSettings();
   std::filesystem::remove("pyx.ini");
   LoadSettings();
-  EXPECT_STREQ(Settings().Keys().Row(14)->name, "Key_AutoScan") << "a missing file keeps all";
+  EXPECT_STREQ(InForce().keys.Row(14)->name, "Key_AutoScan") << "a missing file keeps all";
   WriteFile("pyx.ini", "[PYXRemote]\n");
   LoadSettings();
-  EXPECT_STREQ(Settings().Keys().Row(14)->name, "Key_Audio");
+  EXPECT_STREQ(InForce().keys.Row(14)->name, "Key_Audio");
 }
 
-// A reload that publishes while a worker reads: the worker sees one whole
-// map or the other, never a mix.
-TEST(ModuleSettingsKeys, AReaderNeverSeesHalfOfOneMapAndHalfOfAnother) {
+// Readings published while workers take them: each use sees one reading
+// whole, its delays and its keymap together, and a reading goes only when
+// its last holder lets go of it.
+TEST(ModuleSettings, EachUseTakesOneReadingWhole) {
   ModuleSettings settings;
-  KeyMap a = kCardKeyMap, b = kCardKeyMap;
+  Settings a = kDefaultSettings, b = kDefaultSettings;
+  a.first_delay = a.repeat_delay = 1;
+  b.first_delay = b.repeat_delay = 2;
   for (int32_t code = 0; code < KeyMap::kCodes; ++code) {
-    a.Set(code, 0, true);
-    b.Set(code, 1, false);
+    a.keys.Set(code, 0, true);
+    b.keys.Set(code, 1, false);
   }
-  settings.SetKeys(a);
+  settings.Publish(MakeSettings(a));
   std::atomic<bool> done{false};
   std::thread writer([&] {
-    for (int i = 1; i < 200000; ++i) settings.SetKeys(i % 2 == 0 ? a : b);
+    for (int i = 1; i < 20000; ++i) settings.Publish(MakeSettings(i % 2 == 0 ? a : b));
     done = true;
   });
   int mixed = 0, reads = 0;
   while (!done) {
-    const KeyMap keys = settings.Keys();
-    const int32_t first = keys.RowIndex(0);
-    for (int32_t code = 1; code < KeyMap::kCodes; ++code) mixed += keys.RowIndex(code) != first;
-    mixed += keys.Repeats(63) != (first != 1);
+    const SettingsRef reading = settings.Current();
+    const Settings& now = reading->settings();
+    const int32_t first = now.keys.RowIndex(0);
+    mixed += now.first_delay != first + 1 || now.repeat_delay != first + 1;
+    for (int32_t code = 1; code < KeyMap::kCodes; ++code) mixed += now.keys.RowIndex(code) != first;
+    mixed += now.keys.Repeats(63) != (first != 1);
     ++reads;
   }
   writer.join();
   EXPECT_EQ(mixed, 0) << "in " << reads << " reads";
 }
 
+// A reload after construction that changes what is in force says, in one
+// line, what it changed; a reload of an unchanged file adds nothing.
+TEST_F(LogAndSettings, AReloadThatChangesWhatIsInForceSaysWhatItChanged) {
+  WriteFile("pyx.ini", "[PYXRemote]\nKeyRepeatDelay=500\n");
+  LogMessage("one\n");
+  WriteFile("pyx.ini",
+            "[PYXRemote]\nKeyRepeatDelay=101\nKeyTrace=1\n[PYXRemote Keys]\nKey_Play=37\n"
+            "[PYXRemote NoRepeat]\nKey_Power=1\n");
+  LogMessage("two\n");
+  LogMessage("three\n");
+  std::filesystem::remove("pyx.ini");
+  LogMessage("four\n");
+  EXPECT_EQ(Log(), Lines({"one", "two",
+                          "pyx.ini read again: KeyRepeatDelay=101 (was 500); KeyTrace=1 (was 0); "
+                          "code 30: Key_Power once per press (was Key_Power); code 37: Key_Play "
+                          "(was none)",
+                          "three", "four"}));
+  EXPECT_EQ(InForce().repeat_delay, 101);
+}
+
 TEST_F(LogAndSettings, ConstructionLoadsTheIniBeforeItsThirdLine) {
   WriteFile("pyx.ini", "[PYXRemote]\nKeyRepeatDelay=250\n");
   EXPECT_NE(Construct().find("> KeyFirstDelay=1000, KeyRepeatDelay=250"), std::string::npos);
-  EXPECT_EQ(Settings().FirstDelay(), 1000);
-  EXPECT_EQ(Settings().RepeatDelay(), 250);
+  EXPECT_EQ(InForce().first_delay, 1000);
+  EXPECT_EQ(InForce().repeat_delay, 250);
 }
 
 TEST_F(LogAndSettings, EveryWrittenLineReloadsTheSettings) {
   LogMessage("x\n");
-  EXPECT_EQ(Settings().FirstDelay(), 1000);
+  EXPECT_EQ(InForce().first_delay, 1000);
   WriteFile("pyx.ini", "[PYXRemote]\nKeyFirstDelay=10\nKeyRepeatDelay=20\n");
   LogMessage("x\n");
-  EXPECT_EQ(Settings().FirstDelay(), 10);
-  EXPECT_EQ(Settings().RepeatDelay(), 20);
+  EXPECT_EQ(InForce().first_delay, 10);
+  EXPECT_EQ(InForce().repeat_delay, 20);
   // A key that goes missing keeps the value it gave.
   WriteFile("pyx.ini", "[PYXRemote]\nKeyFirstDelay=0\n");
   LogMessage("x\n");
-  EXPECT_EQ(Settings().FirstDelay(), 0);
-  EXPECT_EQ(Settings().RepeatDelay(), 20);
+  EXPECT_EQ(InForce().first_delay, 0);
+  EXPECT_EQ(InForce().repeat_delay, 20);
   // The next object starts from what the last one left.
   std::filesystem::remove("pyx.ini");
   EXPECT_NE(Construct().find("> KeyFirstDelay=0, KeyRepeatDelay=20"), std::string::npos);
 }
 
 TEST_F(LogAndSettings, KeyPollDuringDelayIsOnForAnyValueButZeroAndIsNotLogged) {
-  EXPECT_FALSE(Settings().PollDuringDelay());
+  EXPECT_FALSE((InForce().poll_during_delay != 0));
   for (const auto& [line, on] : std::vector<std::pair<std::string, bool>>{
            {"KeyPollDuringDelay=1", true},
            {"KeyPollDuringDelay=0", false},
@@ -382,7 +327,7 @@ TEST_F(LogAndSettings, KeyPollDuringDelayIsOnForAnyValueButZeroAndIsNotLogged) {
        }) {
     WriteFile("pyx.ini", "[PYXRemote]\n" + line + "\n");
     LogMessage("x\n");
-    EXPECT_EQ(Settings().PollDuringDelay(), on) << line;
+    EXPECT_EQ((InForce().poll_during_delay != 0), on) << line;
   }
   EXPECT_NE(Construct().find("> KeyFirstDelay=1000, KeyRepeatDelay=500" + std::string(kEol)),
             std::string::npos);
@@ -391,24 +336,24 @@ TEST_F(LogAndSettings, KeyPollDuringDelayIsOnForAnyValueButZeroAndIsNotLogged) {
 TEST_F(LogAndSettings, NegativeValuesAreNotTaken) {
   WriteFile("pyx.ini", "[PYXRemote]\nKeyFirstDelay=-1\nKeyRepeatDelay=-500\n");
   LogMessage("x\n");
-  EXPECT_EQ(Settings().FirstDelay(), 1000);
-  EXPECT_EQ(Settings().RepeatDelay(), 500);
+  EXPECT_EQ(InForce().first_delay, 1000);
+  EXPECT_EQ(InForce().repeat_delay, 500);
   WriteFile("pyx.ini", "[PYXRemote]\nKeyFirstDelay=0x7fffffff\nKeyRepeatDelay=4294967295\n");
   LogMessage("x\n");
-  EXPECT_EQ(Settings().FirstDelay(), 0x7fffffff);
-  EXPECT_EQ(Settings().RepeatDelay(), 500);  // reads as -1
+  EXPECT_EQ(InForce().first_delay, 0x7fffffff);
+  EXPECT_EQ(InForce().repeat_delay, 500);  // reads as -1
 }
 
 TEST_F(LogAndSettings, AnUnopenableLogDropsTheMessageAndLeavesTheIniUnread) {
   std::filesystem::create_directory("PYXRemote.log");
   WriteFile("pyx.ini", "[PYXRemote]\nKeyFirstDelay=10\nKeyRepeatDelay=20\n");
   LogMessage("lost\n");
-  EXPECT_EQ(Settings().FirstDelay(), 1000);
-  EXPECT_EQ(Settings().RepeatDelay(), 500);
+  EXPECT_EQ(InForce().first_delay, 1000);
+  EXPECT_EQ(InForce().repeat_delay, 500);
   IRemoteModule* module = GetInterfacePtr();
   ASSERT_NE(module, nullptr);
   module->Release();
-  EXPECT_EQ(Settings().FirstDelay(), 1000);
+  EXPECT_EQ(InForce().first_delay, 1000);
   EXPECT_TRUE(std::filesystem::is_empty("PYXRemote.log"));
 }
 

@@ -41,11 +41,11 @@ void InTempDir::TearDown() {
 }
 
 void InTempDir::ResetSettings(int32_t first, int32_t repeat, int32_t poll_during_delay) {
-  Settings().KeyFirstDelay.store(first);
-  Settings().KeyRepeatDelay.store(repeat);
-  Settings().KeyPollDuringDelay.store(poll_during_delay);
-  Settings().KeyTrace.store(0);
-  Settings().SetKeys(kCardKeyMap);
+  Settings settings = kDefaultSettings;
+  settings.first_delay = first;
+  settings.repeat_delay = repeat;
+  settings.poll_during_delay = poll_during_delay;
+  ProcessSettings().Publish(MakeSettings(settings));
 }
 
 }  // namespace pyx::testing

@@ -78,22 +78,23 @@ TEST(Script, RejectsBadInputWithAMessageThatNamesTheStep) {
 // or the one pyx.ini moved it to; a key with no code is refused.
 TEST(Script, SendsEachKeyAsTheKeymapInForceSays) {
   const struct {
-    const char* log;
+    const char* ini;
     const char* script;
     int32_t code;  // of the first step; -1: refused
     const char* message_part;
   } cases[] = {
       {"", "Power", 30, ""},
-      {"> Keys moved: Key_Play=37\n", "Play:300", 37, ""},
-      {"> Keys moved: Key_Power=5, Key_Play=37\n", "Power code:30", 5, ""},
+      {"[PYXRemote Keys]\nKey_Play=37\n", "Play:300", 37, ""},
+      {"[PYXRemote Keys]\nKey_Power=5\nKey_Play=37\n", "Power code:30", 5, ""},
+      {"[PYXRemote Keys]\nKey_Power=30\n", "Power", 30, ""},
       {"", "Power Play", -1,
        "step 2: Key_Play has code 255, which the card's receiver cannot send"},
-      {"> Keys moved: Key_Play=37\n", "Cyan", -1, "give it one in pyx.ini's [PYXRemote Keys]"},
+      {"[PYXRemote Keys]\nKey_Play=37\n", "Cyan", -1, "give it one in pyx.ini's [PYXRemote Keys]"},
   };
   for (const auto& c : cases) {
     ParseResult r = ParseScript(c.script);
     ASSERT_TRUE(r.ok()) << c.script;
-    const std::string error = SendKeysAs(KeymapFromLog(c.log), &r.steps);
+    const std::string error = SendKeysAs(Keymap::FromText(c.ini), &r.steps);
     EXPECT_NE(error.find(c.message_part), std::string::npos) << c.script << ": " << error;
     if (c.code >= 0) {
       EXPECT_EQ(r.steps[0].code, c.code) << c.script;

@@ -93,13 +93,13 @@ TEST(RunSummary, CountsPressesReportsLatenciesAndIntervalsPerKey) {
   }
 }
 
-// With the keymap the module's log states: code 14 goes by the row moved to
-// it, and a held Power that does not repeat is marked.
+// With the keymap pyx.ini sets: code 14 goes by the row moved to it, and a
+// held Power that does not repeat is marked.
 TEST(RunSummary, NamesKeysByTheKeymapInForceAndMarksWithheldRepeats) {
   RunRecord record;
-  record.keymap = KeymapFromLog(
-      "> KeyFirstDelay=400, KeyRepeatDelay=100\n> Keys moved: Key_AutoScan=14, Key_Play=37\n"
-      "> Keys that do not repeat: Key_Power\n");
+  record.keymap = Keymap::FromText(
+      "[PYXRemote]\nKeyFirstDelay=400\nKeyRepeatDelay=100\n[PYXRemote Keys]\nKey_AutoScan=14\n"
+      "Key_Play=37\n[PYXRemote NoRepeat]\nKey_Power=1\n");
   record.presses = {
       {14, "Audio", 0, 300}, {30, "Power:3000", 1000, 4000}, {37, "code:37", 5000, 5100}};
   record.reports = {{2, "Key_AutoScan", ""}, {1003, "Key_Power", "Power"}, {5004, "Key_Play", ""}};
@@ -111,8 +111,8 @@ TEST(RunSummary, NamesKeysByTheKeymapInForceAndMarksWithheldRepeats) {
   }
   const std::string timelines = Timelines(record, 100);
   EXPECT_NE(timelines.find("held 3000 ms, 1 report, not repeated"), std::string::npos) << timelines;
-  EXPECT_EQ(KeymapFromLog("").ReportedFor(14)->name, std::string("Key_Audio"));
-  EXPECT_EQ(KeymapFromLog("> Keys moved: Key_Power=5\n").ReportedFor(30), nullptr);
+  EXPECT_EQ(Keymap().ReportedFor(14)->name, std::string("Key_Audio"));
+  EXPECT_EQ(Keymap::FromText("[PYXRemote Keys]\nKey_Power=5\n").ReportedFor(30), nullptr);
 }
 
 }  // namespace

@@ -1,35 +1,25 @@
 #include "keys.h"
 
-#include <algorithm>
-#include <cctype>
-#include <cstdlib>
-#include <sstream>
+#include <cstdarg>
+#include <cstdio>
+
+#include "platform/platform.h"
 
 namespace remote_host {
 
-const std::vector<Key>& AllKeys() {
-  static const std::vector<Key> keys = {
-#define PYX_KEY(code, name, command) {code, name, command},
-#include "card/key_table.inc"
-#undef PYX_KEY
-  };
-  return keys;
-}
+using pyx::CardKeyTable;
+using pyx::kCardKeyCount;
+using pyx::KeyMap;
 
 bool SameTextIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i]))) {
-      return false;
-    }
-  }
-  return true;
+  return pyx::platform::SameIniName(a, b);
 }
 
 namespace {
 
 constexpr std::string_view kPrefix = "Key_";
+
+int32_t RowOf(const Key* key) { return static_cast<int32_t>(key - CardKeyTable); }
 
 }  // namespace
 
@@ -38,31 +28,27 @@ const Key* FindKeyByName(std::string_view name) {
       SameTextIgnoringCase(name.substr(0, kPrefix.size()), kPrefix)) {
     name.remove_prefix(kPrefix.size());
   }
-  for (const Key& key : AllKeys()) {
+  for (const Key& key : CardKeyTable) {
     if (SameTextIgnoringCase(std::string_view(key.name).substr(kPrefix.size()), name)) return &key;
   }
   return nullptr;
 }
 
-const Key* Keymap::ReportedFor(int32_t code) const {
-  for (const auto& [key, moved_to] : moved) {
-    if (moved_to == code) return key;
-  }
-  for (const Key& key : AllKeys()) {
-    if (key.code == code && !Moved(&key)) return &key;
-  }
-  return nullptr;
+Keymap Keymap::FromPyxIni() {
+  const pyx::platform::IniFile ini(pyx::platform::kIniPath);
+  pyx::SettingsRef reading = pyx::ReadSettings(ini, pyx::kDefaultSettings);
+  return reading ? Keymap(static_cast<pyx::SettingsRef&&>(reading)) : Keymap();
+}
+
+Keymap Keymap::FromText(std::string_view text) {
+  const pyx::platform::IniFile ini(pyx::platform::IniFile::InMemory{}, text);
+  pyx::SettingsRef reading = pyx::ReadSettings(ini, pyx::kDefaultSettings);
+  return reading ? Keymap(static_cast<pyx::SettingsRef&&>(reading)) : Keymap();
 }
 
 int32_t Keymap::CodeOf(const Key* key) const {
-  for (const auto& [moved_key, code] : moved) {
-    if (moved_key == key) return code;
-  }
-  return key->code;
-}
-
-bool Keymap::Moved(const Key* key) const {
-  return std::any_of(moved.begin(), moved.end(), [key](const auto& m) { return m.first == key; });
+  const int32_t given = reading_->CodeGiven(RowOf(key));
+  return given >= 0 ? given : key->code;
 }
 
 std::string NoCodeMessage(const Key* key, int32_t code) {
@@ -71,54 +57,114 @@ std::string NoCodeMessage(const Key* key, int32_t code) {
          key->name + "=37), or use code:N for a raw code";
 }
 
-bool Keymap::Repeats(const Key* key) const {
-  return std::find(no_repeat.begin(), no_repeat.end(), key) == no_repeat.end();
-}
-
-Keymap KeymapFromLog(const std::string& log) {
-  Keymap keymap;
-  std::istringstream lines(log);
-  for (std::string line; std::getline(lines, line);) {
-    std::string_view rest = line;
-    const auto after = [&rest](std::string_view head) {
-      if (rest.substr(0, head.size()) != head) return false;
-      rest.remove_prefix(head.size());
-      return true;
-    };
-    if (after("> KeyFirstDelay=")) {
-      keymap.first_delay_ms = std::atof(std::string(rest).c_str());
-      continue;
-    }
-    const bool moved = after("> Keys moved: ");
-    if (!moved && !after("> Keys that do not repeat: ")) continue;
-    if (moved) {
-      keymap.moved.clear();
-    } else {
-      keymap.no_repeat.clear();
-    }
-    std::istringstream items{std::string(rest)};
-    for (std::string item; std::getline(items, item, ',');) {
-      item.erase(0, item.find_first_not_of(' '));
-      const size_t equals = item.find('=');
-      const Key* key = FindKeyByName(item.substr(0, equals));
-      if (key == nullptr) continue;
-      if (moved && equals != std::string::npos) {
-        keymap.moved.emplace_back(key, std::atoi(item.c_str() + equals + 1));
-      } else if (!moved) {
-        keymap.no_repeat.push_back(key);
-      }
-    }
-  }
-  return keymap;
-}
-
 std::string KnownKeyNames() {
   std::string names;
-  for (const Key& key : AllKeys()) {
+  for (const Key& key : CardKeyTable) {
     if (!names.empty()) names += ", ";
     names += std::string_view(key.name).substr(kPrefix.size());
   }
   return names;
+}
+
+namespace {
+
+std::string Printf(const char* format, ...) __attribute__((format(printf, 1, 2)));
+std::string Printf(const char* format, ...) {
+  char text[512];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(text, sizeof text, format, args);
+  va_end(args);
+  return text;
+}
+
+// "4, 12, 32 to 36": codes in runs.
+std::string Runs(const bool (&in)[KeyMap::kCodes]) {
+  std::string out;
+  for (int32_t code = 0; code < KeyMap::kCodes; ++code) {
+    if (!in[code]) continue;
+    int32_t last = code;
+    while (last + 1 < KeyMap::kCodes && in[last + 1]) ++last;
+    out += (out.empty() ? "" : ", ") + std::to_string(code);
+    if (last > code) out += (last == code + 1 ? ", " : " to ") + std::to_string(last);
+    code = last;
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string SettingsReport(const pyx::SettingsReading& reading, const char* path) {
+  char banner[1024];
+  pyx::FormatBanner(reading, path, true, banner, sizeof banner);
+  std::string out = std::string(banner) + "\n\n";
+  const pyx::Settings& settings = reading.settings();
+  out += "in force\n";
+  out += Printf("  KeyFirstDelay       %d ms\n", static_cast<int>(settings.first_delay));
+  out += Printf("  KeyRepeatDelay      %d ms\n", static_cast<int>(settings.repeat_delay));
+  out += Printf("  KeyPollDuringDelay  %d (%s)\n", static_cast<int>(settings.poll_during_delay),
+                settings.poll_during_delay != 0 ? "on" : "off");
+  out += Printf("  KeyTrace            %d (%s)\n", static_cast<int>(settings.trace),
+                settings.trace != 0 ? "on" : "off");
+
+  out += "\nkeymap: what the module reports for each code the remote sends\n";
+  out += Printf("  %4s  %-16s %-12s %-8s %s\n", "code", "key", "command", "repeats", "pyx.ini");
+  const KeyMap& keys = settings.keys;
+  const KeyMap& card = pyx::kCardKeyMap;
+  bool silent[KeyMap::kCodes] = {};
+  bool reported[kCardKeyCount] = {};
+  for (int32_t code = 0; code < KeyMap::kCodes; ++code) {
+    const int32_t row = keys.RowIndex(code);
+    const int32_t was = card.RowIndex(code);
+    if (row >= 0) reported[row] = true;
+    if (row < 0 && was < 0) {
+      silent[code] = true;
+      continue;
+    }
+    std::string change;
+    if (row != was && row >= 0) {
+      change = "moved here" +
+               (was >= 0 ? std::string(", in place of ") + CardKeyTable[was].name : std::string());
+    } else if (row != was) {
+      const int32_t given = reading.CodeGiven(was);
+      change = std::string(CardKeyTable[was].name) +
+               (given >= 0 ? " moved to " + std::to_string(given) : std::string(" no longer here"));
+    } else if (!keys.Repeats(code)) {
+      change = "reported once per press";
+    }
+    out +=
+        Printf("  %4d  %-16s %-12s %-8s %s\n", static_cast<int>(code),
+               row >= 0 ? CardKeyTable[row].name : "-", row >= 0 ? CardKeyTable[row].command : "",
+               row < 0              ? ""
+               : keys.Repeats(code) ? "yes"
+                                    : "no",
+               change.c_str());
+  }
+  out += "  codes that report nothing: " + Runs(silent) + "\n";
+  std::string unreported;
+  for (int32_t row = 0; row < kCardKeyCount; ++row) {
+    if (!reported[row])
+      unreported += (unreported.empty() ? "" : ", ") + std::string(CardKeyTable[row].name);
+  }
+  if (!unreported.empty()) out += "  keys that no code reports: " + unreported + "\n";
+
+  const int findings = reading.finding_count();
+  out += "\n";
+  if (findings == 0) {
+    out += "no findings: each line of pyx.ini takes effect as written\n";
+    return out;
+  }
+  out += Printf("%d finding%s\n", findings, findings == 1 ? "" : "s");
+  for (int i = 0; i < reading.entry_count(); ++i) {
+    const pyx::SettingsReading::Entry entry = reading.entry(i);
+    if (entry.kind != pyx::SettingsReading::Kind::kFinding) continue;
+    out += entry.line > 0 ? Printf("  line %d: %s\n", static_cast<int>(entry.line), entry.text)
+                          : Printf("  %s\n", entry.text);
+  }
+  if (reading.unlisted() > 0) {
+    out += Printf("  and %d more, not listed\n", reading.unlisted());
+  }
+  return out;
 }
 
 }  // namespace remote_host

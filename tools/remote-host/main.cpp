@@ -17,8 +17,10 @@
 #endif
 
 #include "interactive.h"
+#include "keys.h"
 #include "module_library.h"
 #include "module_run.h"
+#include "platform/platform.h"
 #include "record.h"
 #include "script.h"
 
@@ -38,10 +40,15 @@ const char kDemoScript[] =
 
 const char kUsage[] =
     "usage: remote-host [options] [--script \"STEPS\" | --script-file FILE | - | --interactive]\n"
+    "       remote-host --settings [--dir DIR]\n"
     "\n"
     "Loads the PYXRemote module, starts it with a simulated TV card, and plays\n"
     "a remote script on the card's receiver. Each report is printed as it\n"
     "arrives (milliseconds since Start, key name, command); a summary follows.\n"
+    "\n"
+    "With --settings it reads pyx.ini as the module does and prints what it\n"
+    "makes of it: the settings in force, what each code of the remote reports,\n"
+    "and each line that does not take effect as written, with its line number.\n"
     "\n"
     "steps (separated by spaces, commas or new lines; # starts a comment):\n"
     "  Power:2200    hold a key for 2200 ms (name as in the key table, with or\n"
@@ -58,9 +65,11 @@ const char kUsage[] =
     "  --timeline         draw each press's hold and reports on a time scale\n"
     "  --interactive      hold remote keys with the keyboard (a terminal is needed)\n"
     "  --demo             play the built-in demonstration script\n"
+    "  --settings         print what pyx.ini in DIR (or here) sets, and stop\n"
     "  --help             this text\n"
     "\n"
-    "exit status: 0 done, 1 a failure at run time, 2 bad usage or script\n";
+    "exit status: 0 done, 1 a failure at run time, 2 bad usage or script;\n"
+    "with --settings: 0 when pyx.ini has no finding, 1 when it has one\n";
 
 struct Options {
   std::string library;
@@ -70,6 +79,7 @@ struct Options {
   bool trace = false;
   bool timeline = false;
   bool interactive = false;
+  bool settings = false;
 };
 
 int Usage(const std::string& message) {
@@ -135,6 +145,8 @@ int ParseOptions(int argc, char** argv, Options* options) {
       options->timeline = true;
     } else if (arg == "--interactive") {
       options->interactive = true;
+    } else if (arg == "--settings") {
+      options->settings = true;
     } else if (arg == "--demo") {
       if (!take_script(kDemoScript)) return Usage("give one script only");
     } else if (arg == "--script") {
@@ -156,6 +168,11 @@ int ParseOptions(int argc, char** argv, Options* options) {
       return Usage("unknown argument '" + arg + "'");
     }
   }
+  if (options->settings && (options->have_script || options->interactive || options->trace ||
+                            options->timeline || !options->library.empty())) {
+    return Usage("--settings takes --dir only");
+  }
+  if (options->settings) return 0;
   if (options->interactive && options->have_script) {
     return Usage("--interactive plays no script");
   }
@@ -226,23 +243,29 @@ int main(int argc, char** argv) {
     fs::current_path(options.dir, failed);
     if (failed) return Failure("cannot work in " + options.dir + ": " + failed.message());
   }
+  if (options.settings) {
+    char path[1024];
+    pyx::platform::FullPath(pyx::platform::kIniPath, path, sizeof path);
+    const Keymap keymap = Keymap::FromPyxIni();
+    std::fputs(SettingsReport(keymap.reading(), path).c_str(), stdout);
+    return keymap.reading().finding_count() > 0 ? 1 : 0;
+  }
   const fs::path log = fs::absolute("PYXRemote.log", failed);
   const std::uintmax_t log_before = fs::is_regular_file(log) ? fs::file_size(log, failed) : 0;
 
   Console console;
   int status = 0;
   RunRecord record;
-  Keymap keymap;
+  // Keys go by pyx.ini, read as the module reads it.
+  const Keymap keymap = Keymap::FromPyxIni();
+  if (std::string unsendable = SendKeysAs(keymap, &steps); !unsendable.empty()) {
+    return Usage(unsendable);
+  }
   {
     ModuleRun run(console);
     std::string error;
     RunOptions run_options{library, options.trace};
     if (!run.Load(run_options, &error)) return Failure(error);
-    // Keys go by the keymap the object's construction lines state.
-    keymap = KeymapFromLog(LogSince(log, log_before));
-    if (std::string unsendable = SendKeysAs(keymap, &steps); !unsendable.empty()) {
-      return Usage(unsendable);
-    }
     if (!run.Start(&error)) return Failure(error);
     console.Line("remote-host: " + library + " started; folder " + fs::current_path().string());
     if (options.interactive) {

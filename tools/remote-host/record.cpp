@@ -146,8 +146,8 @@ std::string Timelines(const RunRecord& record, int columns) {
                         Ms(press.start_ms) + " ms: held " + Ms(press.end_ms - press.start_ms) +
                         " ms, " + std::to_string(reports.size()) +
                         (reports.size() == 1 ? " report" : " reports");
-    if (key != nullptr && !record.keymap.Repeats(key) &&
-        press.end_ms - press.start_ms > record.keymap.first_delay_ms) {
+    if (key != nullptr && !record.keymap.Repeats(press.code) &&
+        press.end_ms - press.start_ms > record.keymap.first_delay_ms()) {
       title += ", not repeated";
     }
     if (title.size() > static_cast<size_t>(columns)) title.resize(static_cast<size_t>(columns));

@@ -27,7 +27,7 @@ struct KeyReport {
 struct RunRecord {
   std::vector<Press> presses;
   std::vector<KeyReport> reports;
-  Keymap keymap;  // as the module's log stated it
+  Keymap keymap;  // as pyx.ini set it for the run
 };
 
 // Per reported key, named by the keymap (or raw code without a row): presses, reports, the
