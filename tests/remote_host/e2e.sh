@@ -74,6 +74,28 @@ check "a moved key plays" [ "$status" -eq 0 ]
 check "... is sent as its code" has "[Play:100] sends code 37, as pyx.ini moves Key_Play" out
 check "... and reported" [ "$(count 'Key_Play           -')" -eq 1 ]
 
+# A key given its own code moves nothing.
+mkdir "$work/checked"
+printf '[PYXRemote]\r\nKeyRepeatDeley=100\r\n[PYXRemote Keys]\r\nKey_Power=30\r\n=38\r\nKey_Play=37\r\n' \
+  >"$work/checked/pyx.ini"
+run --library "$prefix$module" --dir "$prefix$work/checked" --script "Power:100"
+check "a key on its own code plays" [ "$(count 'Key_Power          Power')" -eq 1 ]
+check "... and is not said to move" [ "$(count 'moves')" -eq 0 ]
+
+# --settings: what pyx.ini sets, for the person at the TV; 1 with a finding.
+run --settings --dir "$prefix$work/checked"
+check "--settings with findings exits 1" [ "$status" -eq 1 ]
+check "... names each with its line" \
+  has "line 2: [PYXRemote] KeyRepeatDeley=100: no such setting (KeyRepeatDelay?), ignored" out
+check "... a line with no name too" has 'line 5: [PYXRemote Keys] =38: no name before "=", ignored' out
+check "... shows the key moved" grep -qE '^ +37  Key_Play +yes +moved here'$'\r''?$' "$work/out"
+check "... and the key on its own code as it was" \
+  grep -qE '^ +30  Key_Power +Power +yes'$'\r''?$' "$work/out"
+run --settings --dir "$prefix$work/run"
+check "--settings of a clean pyx.ini exits 0" [ "$status" -eq 0 ]
+check "... says so" has "no findings" out
+check "... with the delays it sets" grep -qE '^  KeyFirstDelay +400 ms' "$work/out"
+
 expect_failure() {  # expect_failure STATUS MESSAGE ARGS...
   local want=$1 message=$2
   shift 2
@@ -86,6 +108,7 @@ expect_failure 2 "bad duration 'x'" --library "$prefix$module" --script "Power:x
 expect_failure 2 "step 2: Key_Play has code 255" --library "$prefix$module" --dir "$prefix$work/run" --script "Power Play"
 expect_failure 2 "bad code '99'" --library "$prefix$module" --script "code:99"
 expect_failure 2 "nothing to play" --library "$prefix$module"
+expect_failure 2 "--settings takes --dir only" --settings --script "Power"
 expect_failure 2 "unknown argument '--nonsense'" --nonsense
 expect_failure 2 "cannot read the script" --script-file "$prefix$work/none.txt"
 expect_failure 1 "no such file" --library "$prefix$work/missing.lib" --script "Power"

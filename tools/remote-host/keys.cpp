@@ -132,13 +132,11 @@ std::string SettingsReport(const pyx::SettingsReading& reading, const char* path
     } else if (!keys.Repeats(code)) {
       change = "reported once per press";
     }
-    out +=
-        Printf("  %4d  %-16s %-12s %-8s %s\n", static_cast<int>(code),
-               row >= 0 ? CardKeyTable[row].name : "-", row >= 0 ? CardKeyTable[row].command : "",
-               row < 0              ? ""
-               : keys.Repeats(code) ? "yes"
-                                    : "no",
-               change.c_str());
+    const char* repeats = row < 0 ? "" : keys.Repeats(code) ? "yes" : "no";
+    std::string line = Printf("  %4d  %-16s %-12s %-8s %s", static_cast<int>(code),
+                              row >= 0 ? CardKeyTable[row].name : "-",
+                              row >= 0 ? CardKeyTable[row].command : "", repeats, change.c_str());
+    out += line.erase(line.find_last_not_of(' ') + 1) + "\n";
   }
   out += "  codes that report nothing: " + Runs(silent) + "\n";
   std::string unreported;
