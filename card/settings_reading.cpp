@@ -446,15 +446,18 @@ class SettingsReader {
 
   // The values, each read once by the system's rule, and what they set.
 
+  // The delays are asked of the system whether or not the pass found their
+  // lines, as the module has always read them; the options when it did.
   void ReadSetting(int i, int32_t kept) {
     const Setting& setting = kSettings[i];
     int32_t& value = out_.reading().settings_.*setting.value;
     value = kept;
-    const int32_t read = ini_.Int(kIniSection, setting.key, kept);
     const Acting& acting = settings_[i];
+    if (acting.line == 0 && setting.kind != Kind::kDelay) return;
+    const int32_t read = ini_.Int(kIniSection, setting.key, kept);
     if (acting.line == 0) {
       // A line this pass did not find, should the system find one.
-      if (setting.kind == Kind::kSwitch || read >= 0) value = read;
+      if (read >= 0) value = read;
       return;
     }
     TextBuilder text = InSection(kMain, acting);
