@@ -93,25 +93,42 @@ groups_of() {
     tr ' ' '\n' <<<"${run_needs[$1]}"
   fi | grep -v '^$'
 }
-# ready NAME KIND: 0 when those packages are in place, 1 when one is not,
-# 2 while one is still being settled.
+# What ensure-packages had settled when last looked at (look), group by
+# group, and whether it was still at work then. A scan of the stages looks
+# once, so that it sees one state for all of them: a later stage is never
+# taken for ready before an earlier one that needs the same packages.
+declare -A settled
+installing=1
+look() {
+  local file
+  installing=0
+  kill -0 "$packages_job" 2>/dev/null && installing=1
+  settled=()
+  for file in "$out"/packages/*; do
+    [ -e "$file" ] && settled[${file##*/}]=$(cat "$file")
+  done
+}
+# ready NAME KIND, as of the last look: 0 when those packages are in place,
+# 1 when one is not, 2 while one is still being settled.
 ready() {
   local group state=0
   for group in $(groups_of "$1" "$2"); do
-    if [ ! -e "$out/packages/$group" ]; then
+    if [ -z "${settled[$group]+set}" ]; then
       # ensure-packages settles every group it is given before it ends.
-      kill -0 "$packages_job" 2>/dev/null && return 2
-      echo "ensure-packages ended without a word on it: see $out/packages.log" >"$out/packages/$group"
+      [ $installing -eq 1 ] && return 2
+      settled[$group]="ensure-packages ended without a word on it: see $out/packages.log"
+      echo "${settled[$group]}" >"$out/packages/$group"
     fi
-    [ "$(cat "$out/packages/$group")" = ok ] || state=1
+    [ "${settled[$group]}" = ok ] || state=1
   done
   return $state
 }
-# not_in_place NAME KIND: those of its groups that are not in place.
+# not_in_place NAME KIND, as of the last look: those of its groups that are
+# not in place.
 not_in_place() {
   local group
   for group in $(groups_of "$1" "$2"); do
-    [ "$(cat "$out/packages/$group")" = ok ] || echo "$group"
+    [ "${settled[$group]}" = ok ] || echo "$group"
   done | paste -sd' ' | sed 's/ /, /g'
 }
 
@@ -143,6 +160,7 @@ run_stage() {
   local name=$1 start status priority=() lane
   local state=2
   while [ $state -eq 2 ]; do
+    look
     ready "$name" run
     state=$?
     [ $state -ne 2 ] || sleep 1
@@ -180,6 +198,7 @@ jobs=()
 while [ ${#pending[@]} -gt 0 ]; do
   # The first stage whose build's packages are settled.
   next='' left=()
+  look
   for name in "${pending[@]}"; do
     if [ -z "$next" ]; then
       ready "$name" build
