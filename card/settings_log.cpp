@@ -156,21 +156,28 @@ void LogBanner() {
   LogConstructionLine("> %s\n", banner);
 }
 
+// Written as one message, so that they stand together in the log and
+// pyx.ini is read once after them, however many they are.
 void LogSettingsFindings(const SettingsReading& reading) {
+  if (reading.entry_count() == 0 && reading.finding_count() == 0) return;
+  platform::HoldLock lock(platform::ProcessLock::kLog);
+  FILE* log = std::fopen(kLogFileName, "a+t");
+  if (log == nullptr) return;
   int findings = 0;
   for (int i = 0; i < reading.entry_count(); ++i) {
     const SettingsReading::Entry entry = reading.entry(i);
     if (entry.kind == SettingsReading::Kind::kFinding && ++findings > kLoggedFindings) continue;
-    LogConstructionLine("> %s\n", entry.text);
+    Print(log, "> %s\n", entry.text);
   }
-  const int left_out =
-      reading.finding_count() - (findings < kLoggedFindings ? findings : kLoggedFindings);
-  if (left_out > 0) {
-    LogConstructionLine(
-        "> %d more findings about pyx.ini are not listed here; remote-host --settings lists "
-        "them\n",
-        left_out);
+  const int logged = findings < kLoggedFindings ? findings : kLoggedFindings;
+  if (reading.finding_count() > logged) {
+    Print(log,
+          "> %d more findings about pyx.ini are not listed here; remote-host --settings lists "
+          "them\n",
+          reading.finding_count() - logged);
   }
+  std::fclose(log);
+  Reload(Changes::kQuiet);
 }
 
 }  // namespace pyx

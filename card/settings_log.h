@@ -53,10 +53,10 @@ void LoadSettings();
 void LogBanner();
 
 // The lines construction writes after the third, from `reading`, the one
-// the third line shows: each option in force, each line of pyx.ini that
-// does not take effect as written, and what the delays in force do that a
-// user would not expect. At most kLoggedFindings findings; a last line
-// counts those left out.
+// the third line shows, as one log message: each option in force, each
+// line of pyx.ini that does not take effect as written, and what the
+// delays in force do that a user would not expect. At most kLoggedFindings
+// findings; a last line counts those left out.
 void LogSettingsFindings(const SettingsReading& reading);
 inline constexpr int kLoggedFindings = 100;
 

@@ -21,11 +21,15 @@ bool SameSettings(const Settings& a, const Settings& b) {
 namespace {
 
 // printf-style text appended to a buffer, cut to its size; the entries it
-// builds are short, as every quote of the file is shortened.
+// builds are short, as every quote of the file is shortened. One over no
+// buffer takes nothing, at no cost: an entry that will not be kept.
 class TextBuilder {
  public:
-  TextBuilder(char* out, size_t size) : out_(out), size_(size) { out_[0] = '\0'; }
+  TextBuilder(char* out, size_t size) : out_(out), size_(size) {
+    if (out_ != nullptr) out_[0] = '\0';
+  }
   void Add(const char* format, ...) __attribute__((format(printf, 2, 3))) {
+    if (out_ == nullptr) return;
     va_list args;
     va_start(args, format);
     used_ += platform::FormatToBuffer(out_ + used_, size_ - used_, format, args);
@@ -37,12 +41,15 @@ class TextBuilder {
   // first 56, and says so.
   void Quote(std::string_view text, bool decoded) {
     constexpr size_t kLongest = 72, kShown = 56;
-    for (size_t i = 0; i < text.size() && i < (text.size() > kLongest ? kShown : kLongest); ++i) {
+    if (out_ == nullptr) return;
+    const size_t shown = text.size() > kLongest ? kShown : text.size();
+    for (size_t i = 0; i < shown && used_ + 1 < size_; ++i) {
       const auto c = static_cast<unsigned char>(text[i]);
-      const bool shown = (c >= 0x20 && c < 0x7F) || (c >= 0x80 && !decoded);
-      Add("%c", shown ? static_cast<char>(c) : '?');
+      const bool printable = (c >= 0x20 && c < 0x7F) || (c >= 0x80 && !decoded);
+      out_[used_++] = printable ? static_cast<char>(c) : '?';
     }
-    if (text.size() > kLongest) Add("... (%u characters)", static_cast<unsigned>(text.size()));
+    out_[used_] = '\0';
+    if (shown < text.size()) Add("... (%u characters)", static_cast<unsigned>(text.size()));
   }
   size_t size() const { return used_; }
   const char* text() const { return out_; }
@@ -192,12 +199,16 @@ class ReadingBuilder {
   // The groups of entries, in the order they are written.
   enum Group : uint8_t { kInForce, kFindings, kDelayNotes };
 
-  // A new entry's text, to be built and then added.
-  TextBuilder Start() { return TextBuilder(entry_, sizeof entry_); }
+  // A new entry's text, to be built and then added; past kMaxEntries one
+  // that takes nothing, as it will not be kept.
+  TextBuilder Start() {
+    return count_ < SettingsReading::kMaxEntries ? TextBuilder(entry_, sizeof entry_)
+                                                 : TextBuilder(nullptr, 0);
+  }
   void Add(Group group, int32_t line, const TextBuilder& text) {
     if (group != kInForce) ++reading_->finding_count_;
     const size_t bytes = kHeader + text.size() + 1;
-    if (count_ >= SettingsReading::kMaxEntries || !Reserve(bytes)) {
+    if (text.text() == nullptr || !Reserve(bytes)) {
       ++reading_->unlisted_;
       return;
     }
@@ -483,16 +494,22 @@ class SettingsReader {
   }
 
   // "read as 300, \"ms\" ignored", and the like, after the line's quote;
-  // true, with nothing said, when the value reads as written.
+  // true, with nothing said, when the value reads as written: a plain
+  // number, perhaps with a remark after it ("300 ; slower"), which the
+  // number rule stops before, whole within the 29 characters read.
   bool SayHowRead(std::string_view value, int32_t read, TextBuilder& text) {
     const platform::ProfileInt number = platform::ReadProfileInt(value);
     const std::string_view rest = platform::Part(number.read, number.number.end);
-    if (!number.cut && number.number.digits && !number.number.past_32_bits &&
-        number.number.base == 10 && rest.empty()) {
+    const std::string_view after = platform::TrimIni(rest);
+    const bool remark = !after.empty() && (after.front() == ';' || after.front() == '#');
+    // The cut matters when the number ran to it.
+    const bool cut = number.cut && rest.empty();
+    if (!cut && number.number.digits && !number.number.past_32_bits && number.number.base == 10 &&
+        (rest.empty() || remark)) {
       return true;
     }
     text.Add(": ");
-    if (number.cut) {
+    if (cut) {
       text.Add("only its first 29 characters are read, \"");
       text.Quote(number.read, decoded_);
       text.Add("\": ");
@@ -506,7 +523,7 @@ class SettingsReader {
                         : number.number.base == 8 ? "octal"
                                                   : "binary");
     }
-    if (number.number.digits && !rest.empty()) {
+    if (number.number.digits && !rest.empty() && !remark) {
       const auto digit = [&](size_t i) {
         return i < rest.size() && rest[i] >= '0' && rest[i] <= '9';
       };

@@ -187,9 +187,10 @@ inline std::vector<ReadingCase> ReadingCases() {
         "> Keys that do not repeat: Key_Power"}},
       {"clean: comments, blank lines, white space, CR LF, a byte-order mark",
        "\xEF\xBB\xBF; the TV application's\r\n\r\n[TV]\r\nX=1\r\n\t[PYXRemote]  \r\n"
-       "  KeyFirstDelay = 300\t\r\n# a remark\r\n; KeyRepeatDelay=5\r\n\r\n[PYXRemote Keys]\r\n"
-       "Key_Power=30\r\n",
-       {"> KeyFirstDelay=300, KeyRepeatDelay=500"}},
+       "  KeyFirstDelay = 300\t\r\n# a remark\r\n; KeyRepeatDelay=5\r\n"
+       "KeyRepeatDelay=250 ; slower than the default, with a remark past 29 characters\r\n\r\n"
+       "[PYXRemote Keys]\r\nKey_Power=30\r\nKey_Play=37# mine\r\n",
+       {"> KeyFirstDelay=300, KeyRepeatDelay=250", "> Keys moved: Key_Play=37"}},
       {"a misspelt setting",
        "[PYXRemote]\nKeyRepeatDeley=100\n",
        {defaults, "> [PYXRemote] KeyRepeatDeley=100: no such setting (KeyRepeatDelay?), ignored"}},
@@ -289,7 +290,7 @@ inline std::vector<ReadingCase> ReadingCases() {
         "Key_Audio, which can no longer be reported"}},
       {"keys that are not keys, and codes that are not codes",
        "[PYXRemote Keys]\nKey_Plya=37\nPlay=38\nKey_Nothing=3\nKey_Red=64\nKey_Cyan=blue\n"
-       "Key_Green=4294967300\nKey_Yellow=41 # mine\nKey_Yellow=42\nKeyTrace=1\n",
+       "Key_Green=4294967300\nKey_Yellow=41 mine\nKey_Yellow=42\nKeyTrace=1\n",
        {defaults, "> Keys moved: Key_Yellow=41",
         "> [PYXRemote Keys] Key_Plya=37: no key of that name (Key_Play?), ignored",
         "> [PYXRemote Keys] Play=38: no key of that name (Key_Play?), ignored",
@@ -299,9 +300,9 @@ inline std::vector<ReadingCase> ReadingCases() {
         "ignored",
         "> [PYXRemote Keys] Key_Green=4294967300: past 32 bits, read as 4; not a code from 0 to "
         "63, ignored",
-        "> [PYXRemote Keys] Key_Yellow=41 # mine: read as 41, \" # mine\" ignored",
+        "> [PYXRemote Keys] Key_Yellow=41 mine: read as 41, \" mine\" ignored",
         "> [PYXRemote Keys] Key_Yellow=42: given again, ignored: the line that counts is line 8, "
-        "Key_Yellow=41 # mine",
+        "Key_Yellow=41 mine",
         "> [PYXRemote Keys] KeyTrace=1: no key of that name (a setting: it goes in [PYXRemote]), "
         "ignored"}},
       {"keys that do not repeat, or cannot",
