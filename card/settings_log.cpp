@@ -147,10 +147,10 @@ void LogConstructionLine(const char* format, ...) {
 }
 
 void LogBanner() {
-  char path[512];
+  char path[4096];
   platform::FullPath(platform::kIniPath, path, sizeof path);
   const SettingsRef reading = g_settings.Current();
-  char banner[640];
+  char banner[sizeof path + 256];
   FormatBanner(*reading, path, SameSettings(reading->settings(), kDefaultSettings), banner,
                sizeof banner);
   LogConstructionLine("> %s\n", banner);

@@ -375,7 +375,9 @@ class SettingsReader {
     section_line_[s] = line.number;
     section_written_[s] = line.name;
     if (s == kMain) out_.reading().has_section_ = true;
-    if (TrimAfter(after).empty()) return;
+    // A remark after the header is no finding.
+    const std::string_view remark = TrimAfter(after);
+    if (remark.empty() || remark.front() == ';' || remark.front() == '#') return;
     TextBuilder text = out_.Start();
     text.Quote(line.text, decoded_);
     text.Add(": read as [");

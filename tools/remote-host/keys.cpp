@@ -95,7 +95,7 @@ std::string Runs(const bool (&in)[KeyMap::kCodes]) {
 }  // namespace
 
 std::string SettingsReport(const pyx::SettingsReading& reading, const char* path) {
-  char banner[1024];
+  char banner[4096 + 256];
   pyx::FormatBanner(reading, path, true, banner, sizeof banner);
   std::string out = std::string(banner) + "\n\n";
   const pyx::Settings& settings = reading.settings();
@@ -156,8 +156,8 @@ std::string SettingsReport(const pyx::SettingsReading& reading, const char* path
   for (int i = 0; i < reading.entry_count(); ++i) {
     const pyx::SettingsReading::Entry entry = reading.entry(i);
     if (entry.kind != pyx::SettingsReading::Kind::kFinding) continue;
-    out += entry.line > 0 ? Printf("  line %d: %s\n", static_cast<int>(entry.line), entry.text)
-                          : Printf("  %s\n", entry.text);
+    out += (entry.line > 0 ? "  line " + std::to_string(entry.line) + ": " : std::string("  ")) +
+           entry.text + "\n";
   }
   if (reading.unlisted() > 0) {
     out += Printf("  and %d more, not listed\n", reading.unlisted());

@@ -244,7 +244,7 @@ int main(int argc, char** argv) {
     if (failed) return Failure("cannot work in " + options.dir + ": " + failed.message());
   }
   if (options.settings) {
-    char path[1024];
+    char path[4096];
     pyx::platform::FullPath(pyx::platform::kIniPath, path, sizeof path);
     const Keymap keymap = Keymap::FromPyxIni();
     std::fputs(SettingsReport(keymap.reading(), path).c_str(), stdout);
