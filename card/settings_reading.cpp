@@ -144,12 +144,13 @@ constexpr SectionRule kSectionRules[kSections] = {
     {kNoRepeatSection, Kind::kSwitch, "no key of that name"},
 };
 
-// The line that acts for one key of a section: its first.
+// The line that acts for one key of a section: its first, and its value
+// as the number rule reads it, once.
 struct Acting {
   int32_t line;  // 0: none
   bool equals;   // it has an '='; a line without one names the key with no value
   std::string_view text;
-  std::string_view value;
+  platform::ProfileInt number;
 };
 
 int SettingNamed(std::string_view name) {
@@ -407,7 +408,7 @@ class SettingsReader {
     }
     Acting& acting = section_ == kMain ? settings_[key] : keys_[section_ - 1][key];
     if (acting.line == 0) {
-      acting = {line.number, equals, line.text, line.value};
+      acting = {line.number, equals, line.text, platform::ReadProfileInt(line.value)};
       return;
     }
     TextBuilder text = InSection(line);
@@ -467,7 +468,7 @@ class SettingsReader {
     value = kept;
     const Acting& acting = settings_[i];
     if (acting.line == 0 && setting.kind != Kind::kDelay) return;
-    const int32_t read = ini_.Int(kIniSection, setting.key, kept);
+    const int32_t read = ValueOf(kIniSection, setting.key, acting, kept);
     if (acting.line == 0) {
       // A line this pass did not find, should the system find one.
       if (read >= 0) value = read;
@@ -478,7 +479,7 @@ class SettingsReader {
       text.Add(": no value, ignored; %s stays %d", setting.key, static_cast<int>(kept));
       return Add(acting.line, text);
     }
-    const bool as_written = SayHowRead(acting.value, read, text);
+    const bool as_written = SayHowRead(acting, read, text);
     if (setting.kind == Kind::kDelay && read < 0) {
       if (as_written) text.Add(": read as %d", static_cast<int>(read));
       text.Add(", negative: ignored; %s stays %d", setting.key, static_cast<int>(kept));
@@ -491,16 +492,22 @@ class SettingsReader {
   }
 
   // A line that names its key and gives it nothing: the value in force stays.
-  static bool NoValue(const Acting& acting) {
-    return !acting.equals || platform::ReadProfileInt(acting.value).read.empty();
+  static bool NoValue(const Acting& acting) { return !acting.equals || acting.number.read.empty(); }
+
+  // What acts for `key` of `section`, whose acting line the pass found (or
+  // did not: line 0): on Windows the system's answer for its name; else
+  // the parse of that line, the one its finding explains.
+  int32_t ValueOf(const char* section, const char* key, const Acting& acting, int32_t fallback) {
+    if (ini_.system_reads()) return ini_.Int(section, key, fallback);
+    return acting.line == 0 || NoValue(acting) ? fallback : acting.number.number.value;
   }
 
   // "read as 300, \"ms\" ignored", and the like, after the line's quote;
   // true, with nothing said, when the value reads as written: a plain
   // number, perhaps with a remark after it ("300 ; slower"), which the
   // number rule stops before, whole within the 29 characters read.
-  bool SayHowRead(std::string_view value, int32_t read, TextBuilder& text) {
-    const platform::ProfileInt number = platform::ReadProfileInt(value);
+  bool SayHowRead(const Acting& acting, int32_t read, TextBuilder& text) {
+    const platform::ProfileInt& number = acting.number;
     const std::string_view rest = platform::Part(number.read, number.number.end);
     const std::string_view after = platform::TrimIni(rest);
     const bool remark = !after.empty() && (after.front() == ';' || after.front() == '#');
@@ -552,15 +559,15 @@ class SettingsReader {
     for (int32_t row = 0; row < kCardKeyCount; ++row) {
       const Acting& acting = keys_[0][row];
       if (acting.line == 0) continue;
-      const int32_t read = ini_.Int(kKeysSection, CardKeyTable[row].name, -1);
+      const int32_t read = ValueOf(kKeysSection, CardKeyTable[row].name, acting, -1);
       TextBuilder text = InSection(kKeys, acting);
       if (NoValue(acting)) {
         text.Add(": no value, ignored");
         Add(acting.line, text);
         continue;
       }
-      const bool as_written = SayHowRead(acting.value, read, text);
-      const platform::ProfileNumber number = platform::ReadProfileInt(acting.value).number;
+      const bool as_written = SayHowRead(acting, read, text);
+      const platform::ProfileNumber& number = acting.number.number;
       if (!number.digits || number.past_32_bits || read < 0 || read >= KeyMap::kCodes) {
         text.Add("%snot a code from 0 to %d, ignored", as_written ? ": " : "; ",
                  static_cast<int>(KeyMap::kCodes - 1));
@@ -611,14 +618,14 @@ class SettingsReader {
     for (int32_t row = 0; row < kCardKeyCount; ++row) {
       const Acting& acting = keys_[1][row];
       if (acting.line == 0) continue;
-      const int32_t read = ini_.Int(kNoRepeatSection, CardKeyTable[row].name, 0);
+      const int32_t read = ValueOf(kNoRepeatSection, CardKeyTable[row].name, acting, 0);
       TextBuilder text = InSection(kNoRepeat, acting);
       if (NoValue(acting)) {
         text.Add(": no value, ignored: %s repeats", CardKeyTable[row].name);
         Add(acting.line, text);
         continue;
       }
-      const bool as_written = SayHowRead(acting.value, read, text);
+      const bool as_written = SayHowRead(acting, read, text);
       if (read == 0) {
         if (as_written) continue;
         text.Add(": %s repeats", CardKeyTable[row].name);

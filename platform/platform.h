@@ -155,11 +155,11 @@ inline bool FailureInjected(Resource resource) noexcept {
 extern const char kIniPath[];
 
 // An INI file as the module reads it at one moment: its text, read once,
-// for the lines it holds; and the value of a key as the system reads it.
-// On Windows that is GetPrivateProfileIntA's answer, which reads the file
-// again; elsewhere, and for text given in memory, our reader's over the
-// same text (ini_parse.h), which gives the same answers for the same
-// bytes. Any thread; one object on one thread.
+// for the lines it holds; and, on Windows, the value of a key as the system
+// reads it, GetPrivateProfileIntA's answer, which reads the file again.
+// Elsewhere, and for text given in memory, there is no system reader: what
+// our reader makes of the text (ini_parse.h), which gives the same answers
+// for the same bytes, is what acts. Any thread; one object on one thread.
 class IniFile {
  public:
   // Whether the file could be read, and if not, why.
@@ -192,8 +192,11 @@ class IniFile {
   // Its text, and how its bytes were taken as text; empty unless found().
   std::string_view text() const noexcept { return text_.text(); }
   IniEncoding encoding() const noexcept { return text_.encoding(); }
+  // Whether the system reads values from this file (Windows, a file).
+  bool system_reads() const noexcept;
   // The integer value of `key` in `section`, or `fallback` when the file,
-  // the section or the key is missing or the value is empty.
+  // the section or the key is missing or the value is empty: the system's
+  // answer where it reads the file, else our reader's lookup.
   int32_t Int(const char* section, const char* key, int32_t fallback) const noexcept;
 
   static constexpr size_t kMaxIniBytes = 1 << 20;

@@ -214,6 +214,8 @@ IniFile::IniFile(const char* path) noexcept : path_(path) {
   close(fd);
 }
 
+bool IniFile::system_reads() const noexcept { return false; }
+
 int32_t IniFile::Int(const char* section, const char* key, int32_t fallback) const noexcept {
   return found() ? IniLookupInt(text(), section, key, fallback) : fallback;
 }

@@ -199,9 +199,11 @@ IniFile::IniFile(const char* path) noexcept : path_(path) {
   CloseHandle(file);
 }
 
+bool IniFile::system_reads() const noexcept { return found() && path_ != nullptr; }
+
 int32_t IniFile::Int(const char* section, const char* key, int32_t fallback) const noexcept {
   if (!found()) return fallback;
-  if (path_ == nullptr) return IniLookupInt(text(), section, key, fallback);
+  if (!system_reads()) return IniLookupInt(text(), section, key, fallback);
   return static_cast<int32_t>(GetPrivateProfileIntA(section, key, fallback, path_));
 }
 

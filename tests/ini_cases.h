@@ -399,4 +399,25 @@ inline std::vector<ReadingCase> ReadingCases() {
   };
 }
 
+// More broken files, for the readings held against Windows': each must be
+// read the same by both, whatever they make of it.
+inline std::vector<std::pair<const char*, std::string>> OddFiles() {
+  using namespace std::string_literals;
+  return {
+      {"tabs and quotes", "[PYXRemote]\r\n\tKeyFirstDelay\t=\t'0x1F4'\t\r\n"},
+      {"a blank line of CRs", "[PYXRemote]\nKeyFirstDelay=300\r\r\nKeyRepeatDelay=7"},
+      {"Ctrl-Z around the header", "\x1A[PYXRemote]\x1A\nKeyFirstDelay=1\x1A\n"},
+      {"a value of 70,000 characters",
+       "[PYXRemote]\nKeyRepeatDelay=" + std::string(70000, '7') + "\nKeyFirstDelay=2\n"},
+      {"headers without ]", "[PYXRemote\n[PYXRemote Keys\nKey_Play=37\n[PYXRemote]\nKeyTrace=1\n"},
+      {"keys without = and with two", "[PYXRemote Keys]\nKey_Play\nKey_Red==5\nKey_Cyan=6=7\n"},
+      {"a NUL in a key's line", "[PYXRemote NoRepeat]\nKey_Power\0=1\nKey_Mute=1\0x\n"s},
+      {"every section twice",
+       "[PYXRemote Keys]\nKey_Play=37\n[PYXRemote NoRepeat]\nKey_Play=1\n"
+       "[PYXRemote Keys]\nKey_Red=38\n[PYXRemote NoRepeat]\nKey_Red=1\n"},
+      {"a remark only", "[PYXRemote]\nKeyFirstDelay=; slow\nKeyRepeatDelay= # fast\n"},
+      {"UTF-8 in names", "\xEF\xBB\xBF[PYXRemote Keys]\nKey_Pl\xC3\xA4y=37\nKey_Play=38\n"},
+  };
+}
+
 }  // namespace pyx::testing

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "card/settings_reading.h"
 #include "tests/ini_cases.h"
 
 namespace pyx::platform {
@@ -113,6 +114,41 @@ TEST(IniText, DecodesMarkedFilesAndKnowsUtf16WithoutItsMark) {
     const IniText text(row.bytes);
     EXPECT_EQ(text.encoding(), row.encoding) << row.text;
     EXPECT_EQ(text.text(), row.text);
+  }
+}
+
+// The reading acts on the values of its own pass over the lines; the lookup
+// is what the tests hold against Windows' reader. Over every file of the
+// tables, the two give each setting and key the same value.
+TEST(ReadSettings, ActsOnWhatTheLookupGivesForEachName) {
+  std::vector<std::string> corpus;
+  for (const auto& c : testing::IniCases()) corpus.push_back(c.text);
+  for (const auto& c : testing::IniKeysCases()) corpus.push_back(c.text);
+  for (const auto& c : testing::ReadingCases()) corpus.push_back(c.ini);
+  for (const auto& [what, text] : testing::OddFiles()) corpus.push_back(text);
+  for (const std::string& file : corpus) {
+    const IniFile ini(IniFile::InMemory{}, file);
+    const SettingsRef reading = ReadSettings(ini, kDefaultSettings);
+    ASSERT_TRUE(reading);
+    const Settings& in_force = reading->settings();
+    const auto lookup = [&](const char* section, const char* key, int32_t fallback) {
+      return IniLookupInt(ini.text(), section, key, fallback);
+    };
+    const int32_t first = lookup(kIniSection, "KeyFirstDelay", 1000);
+    EXPECT_EQ(in_force.first_delay, first < 0 ? 1000 : first) << file;
+    EXPECT_EQ(in_force.poll_during_delay, lookup(kIniSection, "KeyPollDuringDelay", 0)) << file;
+    EXPECT_EQ(in_force.trace, lookup(kIniSection, "KeyTrace", 0)) << file;
+    for (int32_t row = 0; row < kCardKeyCount; ++row) {
+      const char* name = CardKeyTable[row].name;
+      if (reading->CodeGiven(row) >= 0) {
+        EXPECT_EQ(reading->CodeGiven(row), lookup(kKeysSection, name, -1)) << file << name;
+      }
+      for (int32_t code = 0; code < KeyMap::kCodes; ++code) {
+        if (in_force.keys.RowIndex(code) != row) continue;
+        EXPECT_EQ(in_force.keys.Repeats(code), lookup(kNoRepeatSection, name, 0) == 0)
+            << file << name;
+      }
+    }
   }
 }
 

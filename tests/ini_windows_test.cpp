@@ -50,6 +50,7 @@ TEST_F(IniAgainstWindows, TheModulesReadingAgreesWithOursOnEveryFile) {
   for (const auto& c : testing::IniCases()) corpus.emplace_back(c.what, c.text);
   for (const auto& c : testing::IniKeysCases()) corpus.emplace_back(c.what, c.text);
   for (const auto& c : testing::ReadingCases()) corpus.emplace_back(c.what, c.ini);
+  for (const auto& [what, text] : testing::OddFiles()) corpus.emplace_back(what, text);
   for (const auto& [what, text] : corpus) {
     testing::WriteFile("pyx.ini", text);
     const platform::IniFile system_file(platform::kIniPath);
