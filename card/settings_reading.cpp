@@ -112,9 +112,8 @@ class NearestName {
 
 // The rules: what each of our sections holds, and what each value means.
 enum class Kind : uint8_t {
-  kDelay,   // milliseconds; a negative one is not taken
-  kSwitch,  // on when not 0
-  kCode     // a code the card yields, 0 to 63; any other value is not taken
+  kDelay,  // milliseconds; a negative one is not taken
+  kSwitch  // on when not 0
 };
 
 struct Setting {
@@ -131,17 +130,18 @@ constexpr Setting kSettings[] = {
 constexpr int kSettingCount = 4;
 
 // Our sections: [PYXRemote] holds the settings above by name; the other
-// two hold a line per key of CardKeyTable, by its name.
+// two hold a line per key of CardKeyTable, by its name, whose value is a
+// code the card yields, 0 to 63 (any other is not taken), or a switch that
+// stops the key's repeats.
 enum Section { kMain, kKeys, kNoRepeat, kSections };
 struct SectionRule {
   const char* name;
-  Kind kind;         // of the keys' values
   const char* what;  // what a name that is not one of its keys is not
 };
 constexpr SectionRule kSectionRules[kSections] = {
-    {kIniSection, Kind::kDelay, "no such setting"},
-    {kKeysSection, Kind::kCode, "no key of that name"},
-    {kNoRepeatSection, Kind::kSwitch, "no key of that name"},
+    {kIniSection, "no such setting"},
+    {kKeysSection, "no key of that name"},
+    {kNoRepeatSection, "no key of that name"},
 };
 
 // The line that acts for one key of a section: its first, and its value
