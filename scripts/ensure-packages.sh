@@ -151,8 +151,12 @@ for group in "${groups[@]}"; do
     continue
   fi
   echo "installing for $group: $wanted"
+  # What a package merely recommends is left out: Wine's recommends (fonts,
+  # graphics, sound, video, and 32-bit Wine itself) came to some 200 more
+  # packages, which its console programs do without and which took minutes
+  # to install; 32-bit Wine is the wine32 group's own.
   # shellcheck disable=SC2086 # the words are package names
-  if ! apt_install $wanted; then
+  if ! apt_install --no-install-recommends $wanted; then
     settle "$group" "cannot install $wanted: $apt_cause"
     continue
   fi
