@@ -2,6 +2,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <utility>
 
 #include "platform/platform.h"
 
@@ -14,13 +15,10 @@ SettingsRef ModuleSettings::Current() const {
 
 void ModuleSettings::Publish(SettingsRef reading) {
   if (!reading) return;
-  {
-    platform::HoldLock lock(platform::ProcessLock::kSettings);
-    // The swap leaves the one before in `reading`, let go of outside the lock.
-    SettingsRef before = static_cast<SettingsRef&&>(current_);
-    current_ = static_cast<SettingsRef&&>(reading);
-    reading = static_cast<SettingsRef&&>(before);
-  }
+  SettingsRef before;  // let go of outside the lock
+  platform::HoldLock lock(platform::ProcessLock::kSettings);
+  before = std::move(current_);
+  current_ = std::move(reading);
 }
 
 namespace {
@@ -29,56 +27,51 @@ ModuleSettings g_settings;
 
 enum class Changes { kSaid, kQuiet };
 
-// One message appended to the log; false when it could not be opened.
-bool Append(const char* format, va_list args) {
-  FILE* log = std::fopen(kLogFileName, "a+t");
-  if (log == nullptr) return false;
-  platform::FormatToFile(log, format, args);
-  std::fclose(log);
-  return true;
-}
+// The log, opened for appending as long as this lives: "\n" is stored as
+// the platform's text line end, and the text is formatted by the system's
+// C runtime, as every log line is. False when it could not be opened.
+class LogFile {
+ public:
+  LogFile() : file_(std::fopen(kLogFileName, "a+t")) {}
+  ~LogFile() {
+    if (file_ != nullptr) std::fclose(file_);
+  }
+  LogFile(const LogFile&) = delete;
+  LogFile& operator=(const LogFile&) = delete;
 
-// printf to the log through the system's C runtime, as every log line is.
-void Print(FILE* log, const char* format, ...) __attribute__((format(printf, 2, 3)));
-void Print(FILE* log, const char* format, ...) {
-  va_list args;
-  va_start(args, format);
-  platform::FormatToFile(log, format, args);
-  va_end(args);
-}
+  explicit operator bool() const { return file_ != nullptr; }
+  void Write(const char* format, va_list args) { platform::FormatToFile(file_, format, args); }
+  void Print(const char* format, ...) __attribute__((format(printf, 2, 3))) {
+    va_list args;
+    va_start(args, format);
+    Write(format, args);
+    va_end(args);
+  }
+
+ private:
+  FILE* const file_;
+};
 
 // What a code reports under `settings`: "Key_Power", "Key_Power once per
 // press" or "none".
-void DescribeCode(FILE* log, const Settings& settings, int32_t code) {
+void DescribeCode(LogFile& log, const Settings& settings, int32_t code) {
   const KeyEntry* row = settings.keys.Row(code);
-  if (row == nullptr) {
-    std::fputs("none", log);
-  } else {
-    std::fputs(row->name, log);
-    if (!settings.keys.Repeats(code)) std::fputs(" once per press", log);
-  }
+  log.Print("%s%s", row == nullptr ? "none" : row->name,
+            row != nullptr && !settings.keys.Repeats(code) ? " once per press" : "");
 }
 
 // One line on what a reading changed in force. False when the log could
 // not be opened.
 bool AppendChange(const Settings& before, const Settings& after) {
-  FILE* log = std::fopen(kLogFileName, "a+t");
-  if (log == nullptr) return false;
-  std::fputs("pyx.ini read again:", log);
+  LogFile log;
+  if (!log) return false;
+  log.Print("pyx.ini read again:");
   const char* separator = " ";
-  const struct {
-    const char* key;
-    int32_t Settings::*value;
-  } kValues[] = {
-      {"KeyFirstDelay", &Settings::first_delay},
-      {"KeyRepeatDelay", &Settings::repeat_delay},
-      {"KeyPollDuringDelay", &Settings::poll_during_delay},
-      {"KeyTrace", &Settings::trace},
-  };
-  for (const auto& [key, value] : kValues) {
-    if (before.*value == after.*value) continue;
-    Print(log, "%s%s=%d (was %d)", separator, key, static_cast<int>(after.*value),
-          static_cast<int>(before.*value));
+  for (const SettingRule& setting : kSettingRules) {
+    const int32_t was = before.*setting.value, now = after.*setting.value;
+    if (was == now) continue;
+    log.Print("%s%s=%d (was %d)", separator, setting.key, static_cast<int>(now),
+              static_cast<int>(was));
     separator = "; ";
   }
   for (int32_t code = 0; code < KeyMap::kCodes; ++code) {
@@ -86,15 +79,14 @@ bool AppendChange(const Settings& before, const Settings& after) {
         before.keys.Repeats(code) == after.keys.Repeats(code)) {
       continue;
     }
-    Print(log, "%scode %d: ", separator, static_cast<int>(code));
+    log.Print("%scode %d: ", separator, static_cast<int>(code));
     DescribeCode(log, after, code);
-    std::fputs(" (was ", log);
+    log.Print(" (was ");
     DescribeCode(log, before, code);
-    std::fputs(")", log);
+    log.Print(")");
     separator = "; ";
   }
-  std::fputs("\n", log);
-  std::fclose(log);
+  log.Print("\n");
   return true;
 }
 
@@ -109,10 +101,10 @@ void Reload(Changes changes) {
     const platform::IniFile ini(platform::kIniPath);
     SettingsRef read = ReadSettings(ini, before->settings());
     if (!read) return;  // no memory for it: what is in force stays
-    const bool changed = !SameSettings(before->settings(), read->settings());
-    const Settings after = read->settings();
-    g_settings.Publish(static_cast<SettingsRef&&>(read));
-    if (changes == Changes::kQuiet || !changed || !AppendChange(before->settings(), after)) {
+    const SettingsRef after = read.Share();
+    g_settings.Publish(std::move(read));
+    if (changes == Changes::kQuiet || SameSettings(before->settings(), after->settings()) ||
+        !AppendChange(before->settings(), after->settings())) {
       return;
     }
   }
@@ -120,7 +112,12 @@ void Reload(Changes changes) {
 
 void Log(Changes changes, const char* format, va_list args) {
   platform::HoldLock lock(platform::ProcessLock::kLog);
-  if (Append(format, args)) Reload(changes);
+  {
+    LogFile log;
+    if (!log) return;
+    log.Write(format, args);
+  }
+  Reload(changes);
 }
 
 }  // namespace
@@ -161,22 +158,23 @@ void LogBanner() {
 void LogSettingsFindings(const SettingsReading& reading) {
   if (reading.entry_count() == 0 && reading.finding_count() == 0) return;
   platform::HoldLock lock(platform::ProcessLock::kLog);
-  FILE* log = std::fopen(kLogFileName, "a+t");
-  if (log == nullptr) return;
-  int findings = 0;
-  for (int i = 0; i < reading.entry_count(); ++i) {
-    const SettingsReading::Entry entry = reading.entry(i);
-    if (entry.kind == SettingsReading::Kind::kFinding && ++findings > kLoggedFindings) continue;
-    Print(log, "> %s\n", entry.text);
-  }
-  const int logged = findings < kLoggedFindings ? findings : kLoggedFindings;
-  if (reading.finding_count() > logged) {
-    Print(log,
+  {
+    LogFile log;
+    if (!log) return;
+    int findings = 0;
+    for (int i = 0; i < reading.entry_count(); ++i) {
+      const SettingsReading::Entry entry = reading.entry(i);
+      if (entry.kind == SettingsReading::Kind::kFinding && ++findings > kLoggedFindings) continue;
+      log.Print("> %s\n", entry.text);
+    }
+    const int logged = findings < kLoggedFindings ? findings : kLoggedFindings;
+    if (reading.finding_count() > logged) {
+      log.Print(
           "> %d more findings about pyx.ini are not listed here; remote-host --settings lists "
           "them\n",
           reading.finding_count() - logged);
+    }
   }
-  std::fclose(log);
   Reload(Changes::kQuiet);
 }
 

@@ -110,26 +110,7 @@ class NearestName {
   int best_ = 0;
 };
 
-// The rules: what each of our sections holds, and what each value means.
-enum class Kind : uint8_t {
-  kDelay,  // milliseconds; a negative one is not taken
-  kSwitch  // on when not 0
-};
-
-struct Setting {
-  const char* key;
-  Kind kind;
-  int32_t Settings::*value;
-};
-constexpr Setting kSettings[] = {
-    {"KeyFirstDelay", Kind::kDelay, &Settings::first_delay},
-    {"KeyRepeatDelay", Kind::kDelay, &Settings::repeat_delay},
-    {"KeyPollDuringDelay", Kind::kSwitch, &Settings::poll_during_delay},
-    {"KeyTrace", Kind::kSwitch, &Settings::trace},
-};
-constexpr int kSettingCount = 4;
-
-// Our sections: [PYXRemote] holds the settings above by name; the other
+// Our sections: [PYXRemote] holds kSettingRules by name; the other
 // two hold a line per key of CardKeyTable, by its name, whose value is a
 // code the card yields, 0 to 63 (any other is not taken), or a switch that
 // stops the key's repeats.
@@ -155,7 +136,7 @@ struct Acting {
 
 int SettingNamed(std::string_view name) {
   for (int i = 0; i < kSettingCount; ++i) {
-    if (SameIniName(kSettings[i].key, name)) return i;
+    if (SameIniName(kSettingRules[i].key, name)) return i;
   }
   return -1;
 }
@@ -171,6 +152,12 @@ int SectionNamed(std::string_view name) {
 // The key of section `s` named `name`: a setting's index or a table row.
 int32_t KeyNamed(int s, std::string_view name) {
   return s == kMain ? SettingNamed(name) : CardRowNamed(name);
+}
+
+// Text the user wrote to be passed over: a comment line, or a remark after
+// a value or a header, behind ';' or '#'.
+bool IsRemark(std::string_view text) {
+  return !text.empty() && (text.front() == ';' || text.front() == '#');
 }
 
 // "PYXRemote" as the name begins, in any case, after spaces, '_', '-' and
@@ -294,7 +281,7 @@ class SettingsReader {
   void Read(const Settings& in_force) {
     Settings& settings = out_.reading().settings_;
     platform::ForEachIniLine(ini_.text(), [this](const IniLine& line) { Visit(line); });
-    for (int i = 0; i < kSettingCount; ++i) ReadSetting(i, in_force.*kSettings[i].value);
+    for (int i = 0; i < kSettingCount; ++i) ReadSetting(i, in_force.*kSettingRules[i].value);
     ReadMoves();
     ReadNoRepeat();
     SayInForce();
@@ -313,8 +300,7 @@ class SettingsReader {
   // The pass: each line as the system reads it, and what the file says.
   void Visit(const IniLine& line) {
     if (line.kind == IniLine::kSection) return VisitSection(line);
-    const bool comment = line.text.front() == ';' || line.text.front() == '#';
-    if (comment) return;
+    if (IsRemark(line.text)) return;  // a comment line
     if (line.text.front() == '[' && LooksOurs(platform::Part(line.text, 1), "PYX")) {
       TextBuilder text = out_.Start();
       text.Quote(line.text, decoded_);
@@ -376,20 +362,17 @@ class SettingsReader {
     section_line_[s] = line.number;
     section_written_[s] = line.name;
     if (s == kMain) out_.reading().has_section_ = true;
-    // A remark after the header is no finding.
-    const std::string_view remark = TrimAfter(after);
-    if (remark.empty() || remark.front() == ';' || remark.front() == '#') return;
+    const std::string_view extra = platform::TrimIni(after);
+    if (extra.empty() || IsRemark(extra)) return;
     TextBuilder text = out_.Start();
     text.Quote(line.text, decoded_);
     text.Add(": read as [");
     text.Quote(line.name, decoded_);
     text.Add("], \"");
-    text.Quote(TrimAfter(after), decoded_);
+    text.Quote(extra, decoded_);
     text.Add("\" ignored");
     Add(line.number, text);
   }
-
-  static std::string_view TrimAfter(std::string_view after) { return platform::TrimIni(after); }
 
   void VisitKey(const IniLine& line) {
     const bool equals = line.kind == IniLine::kKey;
@@ -442,7 +425,7 @@ class SettingsReader {
     } else {
       NearestName nearest(name);
       if (section_ == kMain) {
-        for (const Setting& setting : kSettings) nearest.Offer(setting.key);
+        for (const SettingRule& setting : kSettingRules) nearest.Offer(setting.key);
       } else {
         for (const KeyEntry& row : CardKeyTable) nearest.Offer(row.name);
       }
@@ -463,11 +446,11 @@ class SettingsReader {
   // The delays are asked of the system whether or not the pass found their
   // lines, as the module has always read them; the options when it did.
   void ReadSetting(int i, int32_t kept) {
-    const Setting& setting = kSettings[i];
+    const SettingRule& setting = kSettingRules[i];
     int32_t& value = out_.reading().settings_.*setting.value;
     value = kept;
     const Acting& acting = settings_[i];
-    if (acting.line == 0 && setting.kind != Kind::kDelay) return;
+    if (acting.line == 0 && !setting.delay) return;
     const int32_t read = ValueOf(kIniSection, setting.key, acting, kept);
     if (acting.line == 0) {
       // A line this pass did not find, should the system find one.
@@ -480,14 +463,14 @@ class SettingsReader {
       return Add(acting.line, text);
     }
     const bool as_written = SayHowRead(acting, read, text);
-    if (setting.kind == Kind::kDelay && read < 0) {
+    if (setting.delay && read < 0) {
       if (as_written) text.Add(": read as %d", static_cast<int>(read));
       text.Add(", negative: ignored; %s stays %d", setting.key, static_cast<int>(kept));
       return Add(acting.line, text);
     }
     value = read;
     if (as_written) return;
-    if (setting.kind == Kind::kSwitch) text.Add(read != 0 ? " (on)" : " (off)");
+    if (!setting.delay) text.Add(read != 0 ? " (on)" : " (off)");
     Add(acting.line, text);
   }
 
@@ -498,8 +481,9 @@ class SettingsReader {
   // did not: line 0): on Windows the system's answer for its name; else
   // the parse of that line, the one its finding explains.
   int32_t ValueOf(const char* section, const char* key, const Acting& acting, int32_t fallback) {
-    if (ini_.system_reads()) return ini_.Int(section, key, fallback);
-    return acting.line == 0 || NoValue(acting) ? fallback : acting.number.number.value;
+    int32_t value = acting.line == 0 || NoValue(acting) ? fallback : acting.number.number.value;
+    ini_.SystemInt(section, key, fallback, &value);
+    return value;
   }
 
   // "read as 300, \"ms\" ignored", and the like, after the line's quote;
@@ -509,8 +493,7 @@ class SettingsReader {
   bool SayHowRead(const Acting& acting, int32_t read, TextBuilder& text) {
     const platform::ProfileInt& number = acting.number;
     const std::string_view rest = platform::Part(number.read, number.number.end);
-    const std::string_view after = platform::TrimIni(rest);
-    const bool remark = !after.empty() && (after.front() == ';' || after.front() == '#');
+    const bool remark = IsRemark(platform::TrimIni(rest));
     // The cut matters when the number ran to it.
     const bool cut = number.cut && rest.empty();
     if (!cut && number.number.digits && !number.number.past_32_bits && number.number.base == 10 &&
@@ -554,11 +537,11 @@ class SettingsReader {
     SettingsReading& reading = out_.reading();
     int32_t codes[kCardKeyCount];
     std::memcpy(codes, kCardKeyCodes, sizeof codes);
-    int32_t order[kCardKeyCount];
-    move_count_ = 0;
-    for (int32_t row = 0; row < kCardKeyCount; ++row) {
+    int32_t rows[kCardKeyCount];
+    const int count = RowsInFileOrder(keys_[0], rows);
+    for (int i = 0; i < count; ++i) {
+      const int32_t row = rows[i];
       const Acting& acting = keys_[0][row];
-      if (acting.line == 0) continue;
       const int32_t read = ValueOf(kKeysSection, CardKeyTable[row].name, acting, -1);
       TextBuilder text = InSection(kKeys, acting);
       if (NoValue(acting)) {
@@ -577,22 +560,18 @@ class SettingsReader {
       if (!as_written) Add(acting.line, text);
       reading.codes_given_[row] = read;
       codes[row] = -1;  // it leaves its own code
-      // In file order.
-      int at = move_count_++;
-      for (; at > 0 && keys_[0][order[at - 1]].line > acting.line; --at) order[at] = order[at - 1];
-      order[at] = row;
+      moves_[move_count_++] = row;
     }
     KeyMap keys = KeyMap::FirstRows(CardKeyTable, codes, kCardKeyCount);
     for (int i = move_count_ - 1; i >= 0; --i) {
-      keys.Set(reading.codes_given_[order[i]], order[i], true);
+      keys.Set(reading.codes_given_[moves_[i]], moves_[i], true);
     }
     for (int i = 0; i < move_count_; ++i) {
-      const int32_t row = order[i];
+      const int32_t row = moves_[i];
       const int32_t code = reading.codes_given_[row];
       const int32_t reporter = keys.RowIndex(code);
       const int32_t before = kCardKeyMap.RowIndex(code);
       const Acting& acting = keys_[0][row];
-      moves_[i] = row;
       if (reporter != row) {
         TextBuilder text = InSection(kKeys, acting);
         text.Add(
@@ -615,9 +594,11 @@ class SettingsReader {
   // The keys that report once per press: those whose line reads not 0.
   void ReadNoRepeat() {
     KeyMap& keys = out_.reading().settings_.keys;
-    for (int32_t row = 0; row < kCardKeyCount; ++row) {
+    int32_t rows[kCardKeyCount];
+    const int count = RowsInFileOrder(keys_[1], rows);
+    for (int i = 0; i < count; ++i) {
+      const int32_t row = rows[i];
       const Acting& acting = keys_[1][row];
-      if (acting.line == 0) continue;
       const int32_t read = ValueOf(kNoRepeatSection, CardKeyTable[row].name, acting, 0);
       TextBuilder text = InSection(kNoRepeat, acting);
       if (NoValue(acting)) {
@@ -649,14 +630,19 @@ class SettingsReader {
                CardKeyTable[row].name);
       Add(acting.line, text);
     }
-    // In file order.
-    for (int i = 1; i < once_count_; ++i) {
-      for (int j = i; j > 0 && keys_[1][once_[j - 1]].line > keys_[1][once_[j]].line; --j) {
-        const int32_t swap = once_[j];
-        once_[j] = once_[j - 1];
-        once_[j - 1] = swap;
-      }
+  }
+
+  // The rows of the table that `lines` gives an acting line, in the order of
+  // those lines; how many.
+  static int RowsInFileOrder(const Acting (&lines)[kCardKeyCount], int32_t (&rows)[kCardKeyCount]) {
+    int count = 0;
+    for (int32_t row = 0; row < kCardKeyCount; ++row) {
+      if (lines[row].line == 0) continue;
+      int at = count++;
+      for (; at > 0 && lines[rows[at - 1]].line > lines[row].line; --at) rows[at] = rows[at - 1];
+      rows[at] = row;
     }
+    return count;
   }
 
   // The options in force, and the keys the file moves and stops repeating,
@@ -703,25 +689,19 @@ class SettingsReader {
 
   // What the delays in force do, where it is not what a user would expect.
   void SayWhatDelaysDo(const Settings& settings) {
-    const struct {
-      const char* key;
-      int32_t ms;
-      const char* short_effect;
-    } kDelays[] = {
-        {"KeyFirstDelay", settings.first_delay, "each press is reported twice"},
-        {"KeyRepeatDelay", settings.repeat_delay, "a held key is reported on every read"},
-    };
-    for (const auto& [key, ms, short_effect] : kDelays) {
+    for (const SettingRule& delay : kSettingRules) {
+      if (!delay.delay) continue;
+      const int32_t ms = settings.*delay.value;
       TextBuilder text = out_.Start();
       if (ms < static_cast<int32_t>(kIdlePollMs)) {
-        text.Add("[%s] %s is %d ms, below the %d ms poll: %s", kIniSection, key,
-                 static_cast<int>(ms), static_cast<int>(kIdlePollMs), short_effect);
+        text.Add("[%s] %s is %d ms, below the %d ms poll: %s", kIniSection, delay.key,
+                 static_cast<int>(ms), static_cast<int>(kIdlePollMs), delay.below_poll);
       } else if (settings.poll_during_delay == 0 && ms >= static_cast<int32_t>(kStopWaitMs)) {
         text.Add(
             "[%s] %s is %d ms, %d or more: a held key is not read again for that long, and "
             "switching the remote off gives up waiting after %d ms, before \"Bye!\"; "
             "KeyPollDuringDelay=1 keeps the remote answering",
-            kIniSection, key, static_cast<int>(ms), static_cast<int>(kStopWaitMs),
+            kIniSection, delay.key, static_cast<int>(ms), static_cast<int>(kStopWaitMs),
             static_cast<int>(kStopWaitMs));
       } else {
         continue;

@@ -37,6 +37,23 @@ struct Settings {
 inline constexpr Settings kDefaultSettings{kDefaultFirstDelay, kDefaultRepeatDelay, 0, 0,
                                            kCardKeyMap};
 
+// The settings of [PYXRemote], each by its key: a delay (milliseconds; a
+// negative one is not taken) or a switch (on when not 0), the member of
+// Settings it sets, and, for a delay, what one below the idle poll does.
+struct SettingRule {
+  const char* key;
+  bool delay;
+  int32_t Settings::*value;
+  const char* below_poll;
+};
+inline constexpr SettingRule kSettingRules[] = {
+    {"KeyFirstDelay", true, &Settings::first_delay, "each press is reported twice"},
+    {"KeyRepeatDelay", true, &Settings::repeat_delay, "a held key is reported on every read"},
+    {"KeyPollDuringDelay", false, &Settings::poll_during_delay, nullptr},
+    {"KeyTrace", false, &Settings::trace, nullptr},
+};
+inline constexpr int kSettingCount = sizeof kSettingRules / sizeof kSettingRules[0];
+
 bool SameSettings(const Settings& a, const Settings& b);
 
 class SettingsRef;

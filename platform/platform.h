@@ -192,12 +192,12 @@ class IniFile {
   // Its text, and how its bytes were taken as text; empty unless found().
   std::string_view text() const noexcept { return text_.text(); }
   IniEncoding encoding() const noexcept { return text_.encoding(); }
-  // Whether the system reads values from this file (Windows, a file).
-  bool system_reads() const noexcept;
-  // The integer value of `key` in `section`, or `fallback` when the file,
-  // the section or the key is missing or the value is empty: the system's
-  // answer where it reads the file, else our reader's lookup.
-  int32_t Int(const char* section, const char* key, int32_t fallback) const noexcept;
+  // The integer value the system reads for `key` in `section` into
+  // `value` (`fallback` when the section or the key is missing or the value
+  // is empty), and true; false, and `value` untouched, where no system
+  // reads the file: elsewhere than Windows, or for text in memory.
+  bool SystemInt(const char* section, const char* key, int32_t fallback,
+                 int32_t* value) const noexcept;
 
   static constexpr size_t kMaxIniBytes = 1 << 20;
 

@@ -214,10 +214,8 @@ IniFile::IniFile(const char* path) noexcept : path_(path) {
   close(fd);
 }
 
-bool IniFile::system_reads() const noexcept { return false; }
-
-int32_t IniFile::Int(const char* section, const char* key, int32_t fallback) const noexcept {
-  return found() ? IniLookupInt(text(), section, key, fallback) : fallback;
+bool IniFile::SystemInt(const char*, const char*, int32_t, int32_t*) const noexcept {
+  return false;
 }
 
 void FullPath(const char* path, char* out, size_t size) noexcept {

@@ -199,12 +199,11 @@ IniFile::IniFile(const char* path) noexcept : path_(path) {
   CloseHandle(file);
 }
 
-bool IniFile::system_reads() const noexcept { return found() && path_ != nullptr; }
-
-int32_t IniFile::Int(const char* section, const char* key, int32_t fallback) const noexcept {
-  if (!found()) return fallback;
-  if (!system_reads()) return IniLookupInt(text(), section, key, fallback);
-  return static_cast<int32_t>(GetPrivateProfileIntA(section, key, fallback, path_));
+bool IniFile::SystemInt(const char* section, const char* key, int32_t fallback,
+                        int32_t* value) const noexcept {
+  if (!found() || path_ == nullptr) return false;
+  *value = static_cast<int32_t>(GetPrivateProfileIntA(section, key, fallback, path_));
+  return true;
 }
 
 void FullPath(const char* path, char* out, size_t size) noexcept {

@@ -17,7 +17,8 @@ using testing::WriteFile;
 class IniFile : public testing::InTempDir {
  protected:
   int32_t Read(const char* path = "pyx.ini") {
-    return platform::IniFile(path).Int("PYXRemote", "KeyFirstDelay", 77);
+    const platform::IniFile ini(path);
+    return platform::IniLookupInt(ini.text(), "PYXRemote", "KeyFirstDelay", 77);
   }
 };
 

@@ -75,8 +75,15 @@ TEST_F(IniAgainstWindows, TheModuleReadsDotBackslashPyxIni) {
   testing::WriteFile("pyx.ini", "[PYXRemote]\r\nKeyFirstDelay=640\r\n");
   EXPECT_STREQ(platform::kIniPath, ".\\pyx.ini");
   const platform::IniFile ini(platform::kIniPath);
-  EXPECT_EQ(ini.Int("PYXRemote", "KeyFirstDelay", 1), 640);
-  EXPECT_EQ(ini.Int("PYXRemote", "KeyRepeatDelay", 1), 1);
+  int32_t first = 0, repeat = 0;
+  EXPECT_TRUE(ini.SystemInt("PYXRemote", "KeyFirstDelay", 1, &first));
+  EXPECT_TRUE(ini.SystemInt("PYXRemote", "KeyRepeatDelay", 1, &repeat));
+  EXPECT_EQ(first, 640);
+  EXPECT_EQ(repeat, 1);
+  int32_t untouched = 5;
+  EXPECT_FALSE(platform::IniFile(platform::IniFile::InMemory{}, "[PYXRemote]\nKeyFirstDelay=9\n")
+                   .SystemInt("PYXRemote", "KeyFirstDelay", 1, &untouched));
+  EXPECT_EQ(untouched, 5);
   EXPECT_FALSE(platform::IniFile(".\\none.ini").found());
 }
 

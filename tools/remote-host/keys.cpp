@@ -34,16 +34,15 @@ const Key* FindKeyByName(std::string_view name) {
   return nullptr;
 }
 
-Keymap Keymap::FromPyxIni() {
-  const pyx::platform::IniFile ini(pyx::platform::kIniPath);
+Keymap Keymap::Of(const pyx::platform::IniFile& ini) {
   pyx::SettingsRef reading = pyx::ReadSettings(ini, pyx::kDefaultSettings);
-  return reading ? Keymap(static_cast<pyx::SettingsRef&&>(reading)) : Keymap();
+  return reading ? Keymap(std::move(reading)) : Keymap();
 }
 
+Keymap Keymap::FromPyxIni() { return Of(pyx::platform::IniFile(pyx::platform::kIniPath)); }
+
 Keymap Keymap::FromText(std::string_view text) {
-  const pyx::platform::IniFile ini(pyx::platform::IniFile::InMemory{}, text);
-  pyx::SettingsRef reading = pyx::ReadSettings(ini, pyx::kDefaultSettings);
-  return reading ? Keymap(static_cast<pyx::SettingsRef&&>(reading)) : Keymap();
+  return Of(pyx::platform::IniFile(pyx::platform::IniFile::InMemory{}, text));
 }
 
 int32_t Keymap::CodeOf(const Key* key) const {
@@ -100,12 +99,12 @@ std::string SettingsReport(const pyx::SettingsReading& reading, const char* path
   std::string out = std::string(banner) + "\n\n";
   const pyx::Settings& settings = reading.settings();
   out += "in force\n";
-  out += Printf("  KeyFirstDelay       %d ms\n", static_cast<int>(settings.first_delay));
-  out += Printf("  KeyRepeatDelay      %d ms\n", static_cast<int>(settings.repeat_delay));
-  out += Printf("  KeyPollDuringDelay  %d (%s)\n", static_cast<int>(settings.poll_during_delay),
-                settings.poll_during_delay != 0 ? "on" : "off");
-  out += Printf("  KeyTrace            %d (%s)\n", static_cast<int>(settings.trace),
-                settings.trace != 0 ? "on" : "off");
+  for (const pyx::SettingRule& setting : pyx::kSettingRules) {
+    const int value = settings.*setting.value;
+    out += setting.delay
+               ? Printf("  %-19s %d ms\n", setting.key, value)
+               : Printf("  %-19s %d (%s)\n", setting.key, value, value != 0 ? "on" : "off");
+  }
 
   out += "\nkeymap: what the module reports for each code the remote sends\n";
   out += Printf("  %4s  %-16s %-12s %-8s %s\n", "code", "key", "command", "repeats", "pyx.ini");

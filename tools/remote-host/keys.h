@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "card/settings_reading.h"
 
@@ -47,7 +48,8 @@ class Keymap {
   const pyx::SettingsReading& reading() const { return *reading_; }
 
  private:
-  explicit Keymap(pyx::SettingsRef reading) : reading_(static_cast<pyx::SettingsRef&&>(reading)) {}
+  explicit Keymap(pyx::SettingsRef reading) : reading_(std::move(reading)) {}
+  static Keymap Of(const pyx::platform::IniFile& ini);
   const pyx::Settings& settings() const { return reading_->settings(); }
 
   pyx::SettingsRef reading_;
