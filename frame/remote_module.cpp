@@ -9,9 +9,10 @@ namespace pyx {
 #endif
 
 // Everything one Start creates: one reference each to the device and the
-// sink, the stop event, and the worker thread. The Start that made it, the
-// worker thread and whoever ends it keep it; the last of them to let go
-// frees it.
+// sink, the stop event, and the worker thread. Its owners: the Start that
+// made it, until it has resumed the worker; the worker thread, until Run has
+// returned; whoever ends it, until it has cut the worker off. The last of
+// them frees it, on its own thread.
 //
 // `call_` is the one thing the worker and whoever ends the Session both
 // change. The worker commits to a call of the host's objects by moving it
@@ -20,7 +21,7 @@ namespace pyx {
 // had committed to. The worker begins no call once kCutOff is set; a device
 // or sink call that it finds cut off as the call returns leaves that
 // object's reference to the worker, which releases it.
-class Session final : public RunContext, public NothrowAllocated {
+class Session final : public RunContext, public NothrowAllocated, public SharedOwners<Session> {
  public:
   // The references whoever ends the Session releases.
   struct HostReferences {
@@ -29,32 +30,34 @@ class Session final : public RunContext, public NothrowAllocated {
   };
 
   // Takes over one reference to `device` and, when not null, to `sink`.
-  // Kept by its starter and by whoever will end it; keeps the module.
+  // Owned by its starter and by whoever will end it; owns a share of the
+  // module.
   Session(RemoteModuleBase& module, IUnknown* device, IKeySink* sink)
-      : module_(module), device_(device), sink_(sink) {
-    module_.Keep();
+      : SharedOwners(2), module_(module), device_(device), sink_(sink) {
+    module_.AddOwner();
   }
-  ~Session() { module_.LetGo(); }
+  ~Session() { module_.DropOwner(); }
 
   // The starter: creates the stop event and the suspended worker thread,
-  // which keeps the Session from here. False when either is missing.
+  // which owns the Session from here. False when either is missing.
   bool Begin() {
     stop_ = platform::CreateStopEvent();
     if (stop_) thread_ = platform::CreateSuspendedThread(&WorkerMain, this);
     if (!thread_) return false;
-    keepers_.fetch_add(1, std::memory_order_relaxed);
+    AddOwner();
     return true;
   }
-  // The starter, once: lets the worker run, if there is one, and lets go.
+  // The starter, once: lets the worker run, if there is one, and drops its
+  // share.
   void Launch() {
     platform::ResumeThread(thread_);
-    LetGo();
+    DropOwner();
   }
 
   // Whoever detached the Session, once: tells the worker to end, waits for
   // it at most `wait_ms` (not at all on the worker thread itself, from
-  // inside OnKey), cuts it off, and lets go. The Session may be gone when
-  // this returns.
+  // inside OnKey), cuts it off, and drops its share. The Session may be
+  // gone when this returns.
   HostReferences End(uint32_t wait_ms) {
     platform::SignalEvent(stop_);
     if (thread_ && !platform::IsCurrentThread(thread_)) {
@@ -63,7 +66,7 @@ class Session final : public RunContext, public NothrowAllocated {
     const int committed = call_.fetch_or(kCutOff, std::memory_order_acq_rel) & kCallMask;
     const HostReferences left{committed == kDeviceCall ? nullptr : device_,
                               committed == kSinkCall ? nullptr : sink_};
-    LetGo();
+    DropOwner();
     return left;
   }
 
@@ -91,7 +94,7 @@ class Session final : public RunContext, public NothrowAllocated {
   static void WorkerMain(void* arg) {
     auto* session = static_cast<Session*>(arg);
     session->module_.Run(*session);
-    session->LetGo();
+    session->DropOwner();
   }
 
   void Report(const KeyEntry* row) {
@@ -122,23 +125,18 @@ class Session final : public RunContext, public NothrowAllocated {
     return !call_.compare_exchange_strong(expected, kNoCall, std::memory_order_acq_rel);
   }
 
-  // Frees the Session when this was the last keeper: touch nothing after it.
-  void LetGo() {
-    if (keepers_.fetch_sub(1, std::memory_order_acq_rel) == 1) delete this;
-  }
-
   RemoteModuleBase& module_;
   IUnknown* const device_;
   IKeySink* const sink_;  // may be null
   platform::unique_event stop_;
   platform::unique_thread thread_;  // invalid: started without a worker
   std::atomic<int> call_{kNoCall};
-  std::atomic<int> keepers_{2};  // the starter, and whoever will end it
 };
 
-RemoteModuleBase::RemoteModuleBase(uint32_t stop_wait_ms) : stop_wait_ms_(stop_wait_ms) {}
+RemoteModuleBase::RemoteModuleBase(uint32_t stop_wait_ms)
+    : SharedOwners(1), stop_wait_ms_(stop_wait_ms) {}
 
-// The last keeper has let go: every Session has gone.
+// The last owner has dropped its share: every Session has gone.
 RemoteModuleBase::~RemoteModuleBase() = default;
 
 HRESULT PYX_CALL RemoteModuleBase::QueryInterface(REFIID iid, void** object) {
@@ -166,7 +164,7 @@ ULONG PYX_CALL RemoteModuleBase::Release() {
   const ULONG was = StepRefs(-1);
   if (was != 1) return was == 0 ? 0 : was - 1;
   Stop();
-  LetGo();
+  DropOwner();
   return 0;
 }
 
@@ -178,9 +176,9 @@ ULONG RemoteModuleBase::StepRefs(int step) {
 }
 
 HRESULT PYX_CALL RemoteModuleBase::Start(IKeySink* sink, IUnknown* device) {
-  Keep();
+  AddOwner();
   if (device == nullptr || refs_.load() == 0) {
-    LetGo();
+    DropOwner();
     return E_UNEXPECTED;
   }
   device->AddRef();
@@ -192,7 +190,7 @@ HRESULT PYX_CALL RemoteModuleBase::Start(IKeySink* sink, IUnknown* device) {
   if (session == nullptr) {
     device->Release();
     if (sink != nullptr) sink->Release();
-    LetGo();
+    DropOwner();
     return E_UNEXPECTED;
   }
   HRESULT result = session->Begin() ? S_OK : E_UNEXPECTED;
@@ -202,17 +200,16 @@ HRESULT PYX_CALL RemoteModuleBase::Start(IKeySink* sink, IUnknown* device) {
   session->Launch();
   // Another thread's Start got in meanwhile.
   if (displaced != nullptr) EndSession(displaced);
-  // The object has been let go of since the test above: inside the Stop
-  // above, or by a final Release on another thread, which may have looked
-  // for the current Session before it was current. (One from the worker's
-  // first OnKey has ended it already.)
+  // The object's last reference has gone since the test above: inside the
+  // Stop above, from the new worker's first OnKey, or by a final Release on
+  // another thread, which may have looked for the current Session before it
+  // was current. Whichever it was, the object is on its way out: end what
+  // is still current, and say so.
   if (refs_.load() == 0) {
-    if (Session* current = session_.exchange(nullptr)) {
-      EndSession(current);
-      result = E_UNEXPECTED;
-    }
+    if (Session* current = session_.exchange(nullptr)) EndSession(current);
+    result = E_UNEXPECTED;
   }
-  LetGo();
+  DropOwner();
   return result;
 }
 
@@ -224,17 +221,13 @@ HRESULT PYX_CALL RemoteModuleBase::Stop() {
 void PYX_CALL RemoteModuleBase::Reserved() {}
 
 void RemoteModuleBase::EndSession(Session* session) {
-  Keep();
+  AddOwner();
   const Session::HostReferences left = session->End(stop_wait_ms_);
   // Settled: the Releases below may run host code that calls Start, Stop or
   // Release on this object.
   if (left.device != nullptr) left.device->Release();
   if (left.sink != nullptr) left.sink->Release();
-  LetGo();
-}
-
-void RemoteModuleBase::LetGo() {
-  if (keepers_.fetch_sub(1, std::memory_order_acq_rel) == 1) delete this;
+  DropOwner();
 }
 
 }  // namespace pyx

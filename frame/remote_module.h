@@ -68,6 +68,7 @@
 
 #include "frame/host_interfaces.h"
 #include "frame/nothrow_alloc.h"
+#include "platform/shared_owners.h"
 
 namespace pyx {
 
@@ -176,8 +177,10 @@ class RunContext {
 
 class Session;
 
-// The object's memory is freed only through LetGo.
-class RemoteModuleBase : public IRemoteModule, public NothrowAllocated {
+// The object's memory is freed only by its last owner's DropOwner.
+class RemoteModuleBase : public IRemoteModule,
+                         public NothrowAllocated,
+                         private SharedOwners<RemoteModuleBase> {
  public:
   HRESULT PYX_CALL QueryInterface(REFIID iid, void** object) override;
   ULONG PYX_CALL AddRef() override;
@@ -196,13 +199,10 @@ class RemoteModuleBase : public IRemoteModule, public NothrowAllocated {
 
  private:
   friend class Session;
+  friend class SharedOwners<RemoteModuleBase>;
   RemoteModuleBase(const RemoteModuleBase&) = delete;
   RemoteModuleBase& operator=(const RemoteModuleBase&) = delete;
 
-  // The object's memory: Keep while it may be touched, LetGo after. The
-  // last LetGo frees it: touch nothing after a LetGo.
-  void Keep() { keepers_.fetch_add(1, std::memory_order_relaxed); }
-  void LetGo();
   // Ends `session`, detached from session_ by the caller: the worker is told
   // to end, waited for and cut off, then the references left to the caller
   // are released on its thread.
@@ -210,8 +210,7 @@ class RemoteModuleBase : public IRemoteModule, public NothrowAllocated {
   // Adds `step` to refs_ unless it is 0, which stays; the count before.
   ULONG StepRefs(int step);
 
-  std::atomic<ULONG> refs_{1};  // the host's references
-  std::atomic<uint32_t> keepers_{1};
+  std::atomic<ULONG> refs_{1};              // the host's references
   std::atomic<Session*> session_{nullptr};  // the current one
   const uint32_t stop_wait_ms_;
 };

@@ -5,18 +5,16 @@
 #include <time.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
 #include <new>
 
 #include "platform/ini_parse.h"
 #include "platform/platform.h"
+#include "platform/shared_owners.h"
 
 namespace pyx::platform {
 namespace {
@@ -25,36 +23,60 @@ struct Event {
   std::atomic<bool> signalled{false};
 };
 
-// The handle's record of its thread, owned by the handle alone: the thread
-// reads it only until ResumeThread has returned. A thread that is not joined
-// by the time its handle closes is detached and ends on its own.
-struct Thread {
-  pthread_t id;
-  ThreadEntry entry;
-  void* arg;
-  std::mutex mutex;
-  std::condition_variable changed;
+// The record of one thread, owned by its handle and by the thread itself
+// until entry has returned and the thread has said so. A thread that is not
+// joined by the time its handle closes is detached and ends on its own.
+struct Thread : SharedOwners<Thread> {
+  Thread(ThreadEntry thread_entry, void* thread_arg) noexcept
+      : SharedOwners(2), entry(thread_entry), arg(thread_arg) {
+    pthread_condattr_t attr;
+    pthread_condattr_init(&attr);
+    // Waits are timed on the monotonic clock: setting the wall clock neither
+    // stretches nor cuts them.
+    pthread_condattr_setclock(&attr, CLOCK_MONOTONIC);
+    pthread_cond_init(&changed, &attr);
+    pthread_condattr_destroy(&attr);
+  }
+  ~Thread() {
+    pthread_cond_destroy(&changed);
+    pthread_mutex_destroy(&mutex);
+  }
+  static void operator delete(void* memory) noexcept { std::free(memory); }
+
+  pthread_t id{};
+  const ThreadEntry entry;
+  void* const arg;
+  pthread_mutex_t mutex = PTHREAD_MUTEX_INITIALIZER;
+  pthread_cond_t changed;
   bool resumed = false;  // guarded by mutex
-  bool running = false;  // guarded by mutex: the thread no longer reads this record
+  bool ended = false;    // guarded by mutex: entry has returned
   bool joined = false;   // the handle's own
 };
 
 void* ThreadMain(void* arg) {
   auto* thread = static_cast<Thread*>(arg);
-  ThreadEntry entry;
-  void* entry_arg;
-  {
-    std::unique_lock<std::mutex> lock(thread->mutex);
-    thread->changed.wait(lock, [thread] { return thread->resumed; });
-    entry = thread->entry;
-    entry_arg = thread->arg;
-    thread->running = true;
-    // Notified under the lock: ResumeThread cannot return, nor the handle
-    // free the record, before we have let go of it.
-    thread->changed.notify_all();
-  }
-  entry(entry_arg);
+  pthread_mutex_lock(&thread->mutex);
+  while (!thread->resumed) pthread_cond_wait(&thread->changed, &thread->mutex);
+  pthread_mutex_unlock(&thread->mutex);
+  thread->entry(thread->arg);
+  pthread_mutex_lock(&thread->mutex);
+  thread->ended = true;
+  pthread_cond_broadcast(&thread->changed);
+  pthread_mutex_unlock(&thread->mutex);
+  thread->DropOwner();
   return nullptr;
+}
+
+timespec MonotonicDeadline(uint32_t timeout_ms) {
+  timespec at{};
+  clock_gettime(CLOCK_MONOTONIC, &at);
+  at.tv_sec += static_cast<time_t>(timeout_ms / 1000);
+  at.tv_nsec += static_cast<long>(timeout_ms % 1000) * 1000000L;
+  if (at.tv_nsec >= 1000000000L) {
+    at.tv_sec += 1;
+    at.tv_nsec -= 1000000000L;
+  }
+  return at;
 }
 
 }  // namespace
@@ -85,8 +107,7 @@ bool IsSignalled(const unique_event& event) noexcept {
 void ThreadTraits::Close(pointer handle) noexcept {
   auto* thread = static_cast<Thread*>(handle);
   if (!thread->joined) pthread_detach(thread->id);
-  thread->~Thread();
-  std::free(thread);
+  thread->DropOwner();
 }
 
 // The thread gets the platform's default stack: a host's OnKey runs on it,
@@ -94,9 +115,7 @@ void ThreadTraits::Close(pointer handle) noexcept {
 unique_thread CreateSuspendedThread(ThreadEntry entry, void* arg) noexcept {
   void* memory = std::malloc(sizeof(Thread));
   if (memory == nullptr) return unique_thread();
-  auto* thread = new (memory) Thread;
-  thread->entry = entry;
-  thread->arg = arg;
+  auto* thread = new (memory) Thread(entry, arg);
   if (FailureInjected(Resource::kThread) ||
       pthread_create(&thread->id, nullptr, ThreadMain, thread) != 0) {
     thread->~Thread();
@@ -106,35 +125,30 @@ unique_thread CreateSuspendedThread(ThreadEntry entry, void* arg) noexcept {
   return unique_thread(thread);
 }
 
-// Returns once the thread has taken entry and arg, which takes no longer than
-// the system needs to schedule it.
 void ResumeThread(const unique_thread& handle) noexcept {
   if (!handle) return;
   auto* thread = static_cast<Thread*>(handle.get());
-  std::unique_lock<std::mutex> lock(thread->mutex);
+  pthread_mutex_lock(&thread->mutex);
   thread->resumed = true;
-  thread->changed.notify_all();
-  thread->changed.wait(lock, [thread] { return thread->running; });
+  pthread_cond_broadcast(&thread->changed);
+  pthread_mutex_unlock(&thread->mutex);
 }
 
-// Tries the join against a deadline on the monotonic clock, pausing at most
-// 8 ms between tries: a join that waits for a wall-clock deadline is
-// stretched or cut when the clock is set meanwhile. (pthread_clockjoin_np
-// would serve, but ThreadSanitizer does not see it as a join.)
+// Returns as the thread's entry returns, not at the next of a series of
+// tries; the join that follows waits only for the thread's exit.
 void WaitForThreadEnd(const unique_thread& handle, uint32_t timeout_ms) noexcept {
   if (!handle) return;
   auto* thread = static_cast<Thread*>(handle.get());
-  const uint32_t began = MonotonicMilliseconds();
-  uint32_t pause_ms = 1;
-  while (!thread->joined) {
-    const int result = pthread_tryjoin_np(thread->id, nullptr);
-    if (result == 0) thread->joined = true;
-    if (result != EBUSY) return;
-    const uint32_t waited = MonotonicMilliseconds() - began;
-    if (waited >= timeout_ms) return;
-    SleepMilliseconds(std::min(pause_ms, timeout_ms - waited));
-    pause_ms = std::min(pause_ms * 2, 8u);
+  if (thread->joined) return;
+  const timespec deadline = MonotonicDeadline(timeout_ms);
+  pthread_mutex_lock(&thread->mutex);
+  int waited = 0;
+  while (!thread->ended && waited != ETIMEDOUT) {
+    waited = pthread_cond_timedwait(&thread->changed, &thread->mutex, &deadline);
   }
+  const bool ended = thread->ended;
+  pthread_mutex_unlock(&thread->mutex);
+  if (ended) thread->joined = pthread_join(thread->id, nullptr) == 0;
 }
 
 bool IsCurrentThread(const unique_thread& handle) noexcept {
