@@ -104,6 +104,9 @@ void PollUntilStopped(IRegisterAccess& registers, RunContext& context,
     } else if (!next.delay_goes_on) {
       delay.running = false;
     }
+    // A Stop that came during the cycle (from inside OnKey, say) ends the
+    // worker now, not after the sleep.
+    if (context.StopRequested()) return;
     context.Sleep(next.sleep_ms);
   }
 }

@@ -95,8 +95,8 @@ PollDecision DecidePoll(const PollState& state, uint32_t data, uint32_t delay_le
 // Writes one log line, printf-style.
 using LogFunction = void (*)(const char* format, ...);
 
-// Polls until context.StopRequested() is seen before a cycle, or the
-// context refuses a register access (Stop cut the worker off). Each cycle
+// Polls until context.StopRequested() is seen before a cycle or before its
+// sleep, or the context refuses a register access (Stop cut the worker off). Each cycle
 // re-asserts the pin directions, reads the data, reports a key that is down
 // and sleeps. Register results are ignored; a read that leaves its variable
 // alone reads as 0. A timed delay runs from the end of its report on the

@@ -52,6 +52,7 @@ TEST_F(Library, StopWaitsFiveSecondsForALateWorker) {
   IRemoteModule* module = factory();
   ASSERT_EQ(module->Start(&sink, &device), S_OK);
   ASSERT_TRUE(sink.WaitForReports(1));
+  std::this_thread::sleep_for(std::chrono::milliseconds(30));  // into the delay's sleep
   const auto began = testing::Clock::now();
   module->Stop();
   const auto waited = testing::Clock::now() - began;

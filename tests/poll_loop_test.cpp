@@ -75,8 +75,9 @@ std::ostream& operator<<(std::ostream& out, const Seen& r) {
   return out << r.code << "@" << r.at_ms;
 }
 
-// Clock, stop and reports. Stops at `end_ms`, or after `max_cycles` cycles
-// (zero delays make cycles that take no simulated time).
+// Clock, stop and reports. The stop comes at `end_ms`, or after the sleep
+// of cycle `max_cycles` (zero delays make cycles that take no simulated
+// time).
 class SimulatedContext final : public RunContext {
  public:
   explicit SimulatedContext(uint64_t end_ms, int max_cycles = 100000)
@@ -85,7 +86,9 @@ class SimulatedContext final : public RunContext {
     *object = nullptr;
     return E_NOINTERFACE;
   }
-  bool StopRequested() override { return now >= end_ms_ || cycles++ >= max_cycles_; }
+  bool StopRequested() override {
+    return stop || now >= end_ms_ || sleeps.size() >= static_cast<size_t>(max_cycles_);
+  }
   bool ReadRegister(IRegisterAccess& registers, uint32_t offset, uint32_t* value) override {
     registers.ReadRegister(offset, value);
     return true;
@@ -106,7 +109,7 @@ class SimulatedContext final : public RunContext {
   uint32_t NowMs() override { return static_cast<uint32_t>(now); }
 
   uint64_t now = 0;
-  int cycles = 0;
+  bool stop = false;  // a Stop that the test signals
   std::vector<Seen> reports;
   std::vector<std::string> names;  // of the row each report names; "" for none
   std::vector<uint32_t> sleeps;
@@ -238,6 +241,17 @@ TEST(PollLoop, StopIsSeenOnlyAfterTheCurrentSleep) {
   run.Go();
   EXPECT_EQ(run.context.reports.size(), 1u);
   EXPECT_EQ(run.context.now, 1000u);
+}
+
+// A Stop made during the cycle, from inside OnKey, ends the loop before the
+// delay's sleep: the worker lets go of the registers at once.
+TEST(PollLoop, StopDuringTheCycleEndsTheLoopBeforeItsSleep) {
+  SimRun run({{5000, KeyDown(30)}}, 5000);
+  run.context.on_report = [&] { run.context.stop = true; };
+  run.Go();
+  EXPECT_EQ(run.context.reports.size(), 1u);
+  EXPECT_TRUE(run.context.sleeps.empty());
+  EXPECT_EQ(run.context.now, 0u);
 }
 
 // The same scripts with KeyPollDuringDelay off and on: on, no press is lost
