@@ -28,9 +28,18 @@ int32_t CardRemoteModule::Run(RunContext& context) {
   IRegisterAccess* registers = nullptr;
   const HRESULT result =
       context.QueryDevice(IID_IRegisterAccess, reinterpret_cast<void**>(&registers));
-  if (FAILED(result)) return result;
-  // A device that answers success with no interface has none to offer.
-  if (registers == nullptr) return E_NOINTERFACE;
+  // A device that answers success with no interface has none to offer. The
+  // host's Start has answered S_OK already, so the log is where this shows;
+  // a query refused because Stop came first is no fault.
+  if (FAILED(result) || registers == nullptr) {
+    if (!context.StopRequested()) {
+      LogMessage(
+          "Tarvikon: no access to the card: the application's device answered 0x%08X%s. "
+          "No key is read until the application starts the remote again.\n",
+          static_cast<unsigned>(result), FAILED(result) ? "" : " with no interface");
+    }
+    return FAILED(result) ? result : E_NOINTERFACE;
+  }
 
   PollUntilStopped(*registers, context, ProcessSettings());
   LogMessage("Tarvikon: Break event received. Bye!\n");
