@@ -3,59 +3,86 @@
 // host's sink through a key map. Run, the worker thread's body, is left to
 // a subclass.
 //
-// The states a host can reach
+// States and transitions. A row: the state an event finds, the event, the
+// state after it, and what the call answers. RemoteModuleTable in
+// tests/remote_module_test.cpp walks these rows as they stand here: a row
+// the code does not keep fails it.
 //
-//   Created        refs_ >= 1, no current Session. After construction.
-//   Started        a current Session, its worker thread running Run. After
-//                  a Start that returned S_OK.
-//   Started without a worker
-//                  a current Session that keeps the device and sink (and its
-//                  stop event, if it has one) but has no thread. After a
-//                  Start that found no event or no thread: E_UNEXPECTED.
-//   Stopped        no current Session, as Created. After Stop, or a Start
-//                  that found no memory after stopping the old worker:
-//                  E_UNEXPECTED, nothing kept. A Start with a null device
-//                  changes no state: E_UNEXPECTED.
-//   Stopped, worker still running
-//                  as Stopped, but the worker of a Session that Stop ended
-//                  goes on: Stop gave up its wait. That Session, and so the
-//                  object's memory, stays until the worker lets go of it.
-//   Released       refs_ is 0: the final Release has stopped the object,
-//                  or a Start ended the Session it made because the object
-//                  was let go of meanwhile (E_UNEXPECTED, nothing kept).
-//                  AddRef and Release answer 0 and change nothing,
-//                  QueryInterface fails with a null pointer, Start fails
-//                  and keeps nothing, Stop does nothing. The memory goes
-//                  when the last keeper lets go (below).
+//   Created     no current Session; the host's references > 0.
+//   Started     a current Session whose worker runs Run.
+//   NoWorker    a current Session with the device and the sink but no
+//               thread (no event, or no thread, to be had).
+//   Stopped     as Created.
+//   StoppedLate as Stopped, but the worker of the Session that Stop ended
+//               is still in a call: Stop gave up its wait. That Session,
+//               and so the object's memory, stays until Run returns.
+//   Gone        the host's references gone, but a late worker's Session,
+//               and so the object's memory, stays until Run returns.
+//   Freed       the host's references and every Session gone: the memory
+//               is freed.
+//   Releasing   inside a host object's Release that the final Release
+//               makes: the references are 0, the memory not yet freed.
 //
-// Who frees what, and on which thread
+//   from        | event                          | to          | answer
+//   Created     | Start                          | Started     | S_OK
+//   Created     | Start, null device             | Created     | E_UNEXPECTED
+//   Created     | Start, no memory               | Created     | E_UNEXPECTED
+//   Created     | Start, no event                | NoWorker    | E_UNEXPECTED
+//   Created     | Start, no thread               | NoWorker    | E_UNEXPECTED
+//   Created     | Stop                           | Created     | S_OK
+//   Created     | Release, last                  | Freed       | 0
+//   Started     | Start                          | Started     | S_OK
+//   Started     | Stop                           | Stopped     | S_OK
+//   Started     | Stop, from OnKey               | Stopped     | S_OK
+//   Started     | Stop, worker stuck             | StoppedLate | S_OK
+//   Started     | Release, last                  | Freed       | 0
+//   Started     | Release, last, from OnKey      | Freed       | 0
+//   NoWorker    | Start                          | Started     | S_OK
+//   NoWorker    | Stop                           | Stopped     | S_OK
+//   NoWorker    | Release, last                  | Freed       | 0
+//   Stopped     | Start                          | Started     | S_OK
+//   Stopped     | Stop                           | Stopped     | S_OK
+//   StoppedLate | Start                          | Started     | S_OK
+//   StoppedLate | Release, last                  | Gone        | 0
+//   StoppedLate | worker's call returns          | Stopped     | -
+//   Gone        | worker's call returns          | Freed       | -
+//   Releasing   | AddRef                         | Releasing   | 0
+//   Releasing   | Release                        | Releasing   | 0
+//   Releasing   | QueryInterface                 | Releasing   | E_UNEXPECTED
+//   Releasing   | Start                          | Releasing   | E_UNEXPECTED
+//   Releasing   | Stop                           | Releasing   | S_OK
 //
-//   the object's memory  keepers_: one for the host's references while
-//                  refs_ > 0, one for each Session, one for each Start and
-//                  each ending of a Session under way. The last to let go
-//                  frees it: the host's thread, or the thread of a worker
-//                  whose Session went last.
-//   a Session      its own keepers_: the Start that made it until it has
-//                  resumed the worker, the worker thread until Run has
-//                  returned, and whoever ends it (Stop, a later Start, the
-//                  final Release) until it has cut the worker off. The last
-//                  to let go frees it, on its thread; the Session closes its
-//                  stop event and thread handle and lets go of the object.
-//   device, sink   AddRef in Start, on its caller's thread. Release by
-//                  whoever ends the Session, on its thread, once the
-//                  Session is detached and cut off, except the object of a
-//                  call the worker had committed to when it was cut off
-//                  (OnKey, or the device's QueryInterface): the worker
-//                  releases that one, on its thread, as the call returns.
+// Start also answers E_UNEXPECTED, and leaves the object Freed, when the
+// new worker's first OnKey stops the object and lets go of its last
+// reference before Start is done; whether it does so first depends on
+// timing, so no row says it.
+//
+// In each Start, Stop or final Release that ends a Session, in this order:
+// the Session is taken from session_ (one caller alone gets it); its worker
+// is told to end and waited for; it is cut off; the device and then the
+// sink are released, on the caller's thread, except the object of the call
+// the worker is making, which the worker releases as that call returns. A
+// Start ends the old Session, with its releases, before it takes the new
+// device and sink into a new one; it has taken its own references to them
+// first, so a host object given to both survives the old release.
+//
+// Who frees what (SharedOwners: the last owner frees)
+//
+//   the object's memory   owners: the host's references, as one share while
+//                 refs_ > 0; each Session; each Start, and each ending of
+//                 a Session, while under way. Freed on the thread of the
+//                 last: the host's, or a late worker's.
+//   a Session     owners: the Start that made it, until it has resumed the
+//                 worker; the worker thread, until Run has returned;
+//                 whoever ends it, until it has cut the worker off. Freed
+//                 on the thread of the last, where it closes its stop event
+//                 and thread handle and drops its share of the object.
+//   device, sink  AddRef in Start, on its caller's thread; Release as above.
 //   IRegisterAccess  the worker's, from the device's QueryInterface to its
-//                  Release as Run ends, on the worker thread.
+//                 Release as Run ends, on the worker thread.
 //
-// What can still come after Stop has returned, all on the worker thread:
-// the return of the one call the worker had committed to when Stop cut it
-// off (OnKey, the device's QueryInterface, or a register access), the
-// Release of that call's sink or device, and the Release of
-// IRegisterAccess. The worker tests the cut-off before each call of the
-// host's objects and begins none after it.
+// DispatchKey reports the row the reading's key map gives the code, if
+// there is one and a sink, and Stop has not cut the worker off.
 //
 // The host's calls may come from any thread, two at once included (a
 // worker's late Release that calls back, say): the current Session changes

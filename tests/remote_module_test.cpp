@@ -5,8 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <deque>
+#include <fstream>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "card/poller.h"
 #include "platform/platform.h"
@@ -577,6 +580,238 @@ TEST(PlatformClock, CountsMillisecondsOfRealTimeAndNeverGoesBack) {
     const uint32_t now = platform::MonotonicMilliseconds();
     ASSERT_GE(static_cast<int32_t>(now - last), 0) << i;
     last = now;
+  }
+}
+
+// The table of states and transitions at the top of frame/remote_module.h,
+// read from the header and walked row by row: each row's state is reached,
+// its event made, its answer and the state after it checked.
+struct TableRow {
+  std::string from, event, to, answer;
+};
+
+std::string Trim(const std::string& text) {
+  const size_t first = text.find_first_not_of(' ');
+  if (first == std::string::npos) return "";
+  return text.substr(first, text.find_last_not_of(' ') - first + 1);
+}
+
+std::vector<TableRow> ReadStateTable() {
+  std::ifstream header(PYX_MODULE_HEADER_PATH);
+  std::vector<TableRow> rows;
+  std::string line;
+  while (std::getline(header, line)) {
+    if (line.rfind("//   ", 0) != 0) continue;
+    std::vector<std::string> cells;
+    size_t at = 2;
+    for (size_t bar; (bar = line.find('|', at)) != std::string::npos; at = bar + 1) {
+      cells.push_back(Trim(line.substr(at, bar - at)));
+    }
+    cells.push_back(Trim(line.substr(at)));
+    if (cells.size() == 4 && cells[0] != "from")
+      rows.push_back({cells[0], cells[1], cells[2], cells[3]});
+  }
+  return rows;
+}
+
+std::string Answer(HRESULT result) {
+  return result == S_OK ? "S_OK" : result == E_UNEXPECTED ? "E_UNEXPECTED" : std::to_string(result);
+}
+
+class TableWalk {
+ public:
+  static constexpr uint32_t kWaitMs = 30;
+
+  TableWalk()
+      : probe_(new (std::nothrow) ProbeModule(
+            [this](RunContext& context) {
+              while (!context.StopRequested()) {
+                if (report_) context.DispatchKey(7, kKeys);
+                std::this_thread::sleep_for(1ms);
+              }
+              // Stuck: outlasts Stop's wait until the gate opens.
+              while (stuck_ && !gate_open_) std::this_thread::sleep_for(1ms);
+              return 0;
+            },
+            &destroyed_, kWaitMs)) {}
+
+  ~TableWalk() {
+    gate_open_ = true;
+    if (!released_) probe_->Release();
+    EXPECT_TRUE(WaitUntil([&] { return destroyed_ == 1; }));
+  }
+
+  // Brings a fresh object to `state`; false for a state the walk does not
+  // know. "Releasing" is reached in Make, around the event.
+  bool Reach(const std::string& state) {
+    if (state == "Created" || state == "Releasing") return true;
+    if (state == "Started" || state == "Stopped") {
+      EXPECT_EQ(Start(), "S_OK");
+      if (state == "Stopped") {
+        EXPECT_EQ(probe_->Stop(), S_OK);
+      }
+      return true;
+    }
+    if (state == "NoWorker") return Make("Start, no thread") == "E_UNEXPECTED";
+    if (state == "StoppedLate" || state == "Gone") {
+      EXPECT_EQ(Start(), "S_OK");
+      EXPECT_EQ(Make("Stop, worker stuck"), "S_OK");
+      if (state == "Gone") {
+        EXPECT_EQ(Make("Release, last"), "0");
+      }
+      return true;
+    }
+    return false;
+  }
+
+  // Makes `event` on the object in `from`; what the call answered, "-" for
+  // an event that is no call, or "?" for an event the walk does not know.
+  std::string Make(const std::string& event, const std::string& from = "") {
+    if (from == "Releasing") return MakeInsideFinalRelease(event);
+    if (event == "Start") return Start();
+    if (event == "Start, null device") return Answer(probe_->Start(&NewPair().sink, nullptr));
+    if (event == "Start, no memory") return StartFailing(platform::Resource::kMemory);
+    if (event == "Start, no event") return StartFailing(platform::Resource::kEvent);
+    if (event == "Start, no thread") return StartFailing(platform::Resource::kThread);
+    if (event == "Stop") return Answer(probe_->Stop());
+    if (event == "Stop, worker stuck") {
+      stuck_ = true;
+      late_workers_ = 1;
+      return Answer(probe_->Stop());
+    }
+    if (event == "Release, last") {
+      released_ = true;
+      return std::to_string(probe_->Release());
+    }
+    if (event == "Stop, from OnKey" || event == "Release, last, from OnKey") {
+      const bool stop = event == "Stop, from OnKey";
+      released_ = !stop;
+      std::atomic<bool> done{false};
+      std::string answer;
+      pairs_[current_].sink.SetOnKey([&, stop] {
+        if (done) return;
+        answer = stop ? Answer(probe_->Stop()) : std::to_string(probe_->Release());
+        done = true;
+      });
+      report_ = true;
+      EXPECT_TRUE(WaitUntil([&] { return done.load(); }));
+      return answer;
+    }
+    if (event == "worker's call returns") {
+      gate_open_ = true;
+      late_workers_ = 0;
+      EXPECT_TRUE(WaitUntil([&] { return probe_->ended == probe_->runs; }));
+      return "-";
+    }
+    return "?";
+  }
+
+  // Whether the object is in `state`: the references each pair holds, the
+  // workers that run, whether the memory is freed. "?" for a state the walk
+  // does not know.
+  std::string Check(const std::string& state) {
+    const bool held = state == "Started" || state == "NoWorker";
+    // Released on the worker's thread when the state came from inside
+    // OnKey: wait for it.
+    for (size_t i = 0; i < pairs_.size(); ++i) {
+      const ULONG refs = held && static_cast<int>(i) == current_ ? 2u : 1u;
+      if (!WaitUntil(
+              [&] { return pairs_[i].sink.refs() == refs && pairs_[i].device.refs() == refs; }))
+        return "pair " + std::to_string(i) + " holds " + std::to_string(pairs_[i].sink.refs());
+    }
+    const bool late = state == "StoppedLate" || state == "Gone";
+    if (late && late_workers_ == 0) return "no late worker";
+    const int running = (state == "Started" ? 1 : 0) + late_workers_;
+    const int expected_runs = started_;
+    if (!WaitUntil([&] { return probe_->runs == expected_runs; }) ||
+        !WaitUntil([&] { return probe_->runs - probe_->ended == running; })) {
+      return "runs " + std::to_string(probe_->runs) + ", ended " + std::to_string(probe_->ended);
+    }
+    const bool freed = state == "Freed";
+    if (freed ? !WaitUntil([&] { return destroyed_ == 1; }) : destroyed_ != 0) {
+      return "destroyed " + std::to_string(destroyed_);
+    }
+    if (state == "Created" || state == "Stopped" || state == "Started" || state == "NoWorker" ||
+        late || freed) {
+      return state;
+    }
+    return "?";
+  }
+
+ private:
+  struct Pair {
+    FakeSink sink;
+    FakeDevice device;
+  };
+  Pair& NewPair() { return pairs_.emplace_back(); }
+
+  std::string Start() {
+    Pair& pair = NewPair();
+    const HRESULT result = probe_->Start(&pair.sink, &pair.device);
+    if (result == S_OK) {
+      current_ = static_cast<int>(pairs_.size()) - 1;
+      ++started_;
+    }
+    return Answer(result);
+  }
+
+  std::string StartFailing(platform::Resource failing) {
+    g_failing = failing;
+    platform::InjectFailuresForTesting([](platform::Resource r) { return r == g_failing; });
+    Pair& pair = NewPair();
+    const HRESULT result = probe_->Start(&pair.sink, &pair.device);
+    platform::InjectFailuresForTesting(nullptr);
+    // Without an event or a thread the references are kept until Stop.
+    if (pair.sink.refs() == 2) current_ = static_cast<int>(pairs_.size()) - 1;
+    return Answer(result);
+  }
+
+  // Inside the Release of a sink whose last reference the module holds,
+  // made by the final Release; the state after is checked there too.
+  std::string MakeInsideFinalRelease(const std::string& event) {
+    EXPECT_EQ(Start(), "S_OK");
+    Pair& pair = pairs_[current_];
+    std::string answer = "?";
+    bool still_releasing = false;
+    pair.sink.counts().on_last_release = [&] {
+      if (event == "AddRef") answer = std::to_string(probe_->AddRef());
+      if (event == "Release") answer = std::to_string(probe_->Release());
+      if (event == "Stop") answer = Answer(probe_->Stop());
+      if (event == "Start") answer = Answer(probe_->Start(&NewPair().sink, &pairs_.back().device));
+      if (event == "QueryInterface") {
+        void* object = &object;
+        const HRESULT result = probe_->QueryInterface(IID_IRemoteModule, &object);
+        answer = object == nullptr ? Answer(result) : "a pointer";
+      }
+      still_releasing = probe_->AddRef() == 0 && destroyed_ == 0;
+    };
+    pair.sink.counts().Drop();
+    released_ = true;
+    EXPECT_EQ(probe_->Release(), 0u);
+    return still_releasing ? answer : answer + ", then not Releasing";
+  }
+
+  std::atomic<int> destroyed_{0};
+  std::atomic<bool> report_{false}, stuck_{false}, gate_open_{false};
+  ProbeModule* const probe_;
+  std::deque<Pair> pairs_;
+  int current_ = -1;      // the pair the object keeps
+  int started_ = 0;       // workers started
+  int late_workers_ = 0;  // workers that a Stop gave up on, still running
+  bool released_ = false;
+};
+
+TEST(RemoteModuleTable, EveryRowOfTheStateTableHolds) {
+  const std::vector<TableRow> rows = ReadStateTable();
+  ASSERT_GE(rows.size(), 20u) << "no table in " << PYX_MODULE_HEADER_PATH;
+  for (const TableRow& row : rows) {
+    SCOPED_TRACE(row.from + " | " + row.event + " | " + row.to + " | " + row.answer);
+    TableWalk walk;
+    ASSERT_TRUE(walk.Reach(row.from)) << "a state the walk does not know";
+    EXPECT_EQ(walk.Make(row.event, row.from), row.answer);
+    if (row.from != "Releasing") {
+      EXPECT_EQ(walk.Check(row.to), row.to);
+    }
   }
 }
 
