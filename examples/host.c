@@ -16,8 +16,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-/* Before any Windows header, so that the system's IUnknown takes a const
- * table, as the card below has. */
+/* Before or after <windows.h>, as you like. */
 #include "pyxremote.h"
 
 #ifdef _WIN32
@@ -48,55 +47,33 @@ static Count g_live;
 
 /* ---- the card: one object that is both the device and its registers ---- */
 
-/* The device (what Start is given) and IRegisterAccess (what the device
- * hands out) share one count: the module's worker takes a reference through
- * QueryInterface and gives it back through the registers' Release. */
+/* Start is given the card as the device, and the device's QueryInterface
+ * hands out the same object as IRegisterAccess, with one count: the
+ * module's worker takes a reference through QueryInterface and gives it
+ * back through Release. One interface of the header's own, so the card
+ * needs nothing of the system's IUnknown table. */
 typedef struct Card {
-  IUnknown device;
   IRegisterAccess registers;
   Count refs;
 } Card;
 
-static Card* CardOfRegisters(IRegisterAccess* registers) {
-  return (Card*)((char*)registers - offsetof(Card, registers));
-}
-
-static HRESULT CardQueryInterface(Card* card, REFIID iid, void** out) {
-  if (SameIid(iid, &IID_IUnknown)) {
-    *out = &card->device;
-  } else if (SameIid(iid, &IID_IRegisterAccess)) {
-    *out = &card->registers;
-  } else {
+static HRESULT PYX_CALL RegQueryInterface(IRegisterAccess* self, REFIID iid, void** out) {
+  if (!SameIid(iid, &IID_IUnknown) && !SameIid(iid, &IID_IRegisterAccess)) {
     *out = NULL;
     return E_NOINTERFACE;
   }
-  CountUp(&card->refs); /* the caller owns the reference handed out */
+  *out = self;
+  CountUp(&((Card*)self)->refs); /* the caller owns the reference handed out */
   return S_OK;
 }
-static ULONG CardRelease(Card* card) {
-  ULONG left = CountDown(&card->refs);
+static ULONG PYX_CALL RegAddRef(IRegisterAccess* self) { return CountUp(&((Card*)self)->refs); }
+static ULONG PYX_CALL RegRelease(IRegisterAccess* self) {
+  ULONG left = CountDown(&((Card*)self)->refs);
   if (left == 0) {
-    free(card);
+    free(self);
     CountDown(&g_live);
   }
   return left;
-}
-
-static HRESULT PYX_CALL DevQueryInterface(IUnknown* self, REFIID iid, void** out) {
-  return CardQueryInterface((Card*)self, iid, out);
-}
-static ULONG PYX_CALL DevAddRef(IUnknown* self) { return CountUp(&((Card*)self)->refs); }
-static ULONG PYX_CALL DevRelease(IUnknown* self) { return CardRelease((Card*)self); }
-static const IUnknownVtbl kDeviceVtbl = {DevQueryInterface, DevAddRef, DevRelease};
-
-static HRESULT PYX_CALL RegQueryInterface(IRegisterAccess* self, REFIID iid, void** out) {
-  return CardQueryInterface(CardOfRegisters(self), iid, out);
-}
-static ULONG PYX_CALL RegAddRef(IRegisterAccess* self) {
-  return CountUp(&CardOfRegisters(self)->refs);
-}
-static ULONG PYX_CALL RegRelease(IRegisterAccess* self) {
-  return CardRelease(CardOfRegisters(self));
 }
 static HRESULT PYX_CALL RegOwn(IRegisterAccess* self) {
   (void)self;
@@ -120,7 +97,6 @@ static const IRegisterAccessVtbl kRegistersVtbl = {RegQueryInterface, RegAddRef,
 static Card* NewCard(void) {
   Card* card = (Card*)calloc(1, sizeof(Card));
   if (card == NULL) return NULL;
-  card->device.lpVtbl = &kDeviceVtbl;
   card->registers.lpVtbl = &kRegistersVtbl;
   card->refs = 1; /* the host's own */
   CountUp(&g_live);
@@ -135,6 +111,7 @@ typedef struct Sink {
   /* With --power-off: the module, whose reference the sink owns; taken by
    * the first Power report, on the module's thread. */
   IRemoteModule* power_off;
+  Count took; /* 1 once the sink has taken the module, before Stop */
 } Sink;
 
 static HRESULT PYX_CALL SinkQueryInterface(IKeySink* self, REFIID iid, void** out) {
@@ -161,6 +138,7 @@ static HRESULT PYX_CALL SinkOnKey(IKeySink* self, const char* name, const char* 
   if (sink->power_off != NULL && strcmp(name, "Key_Power") == 0) {
     IRemoteModule* module = sink->power_off;
     sink->power_off = NULL;
+    CountUp(&sink->took);
     /* From OnKey neither waits for the module's thread, which this is. */
     module->lpVtbl->Stop(module);
     module->lpVtbl->Release(module);
@@ -231,13 +209,15 @@ int main(int argc, char** argv) {
   }
 
   if (power_off) sink->power_off = module; /* the sink owns the host's reference now */
-  started = module->lpVtbl->Start(module, &sink->iface, &card->device);
-  if (started != S_OK) {
+  started = module->lpVtbl->Start(module, &sink->iface, (IUnknown*)&card->registers);
+  /* A first OnKey quick enough to let go of the module before Start is done
+   * makes Start answer E_UNEXPECTED: the module is on its way out. */
+  if (started != S_OK && !(power_off && CountRead(&sink->took) != 0)) {
     printf("Start failed: 0x%08lx\n", (unsigned long)started);
     return 1;
   }
   /* The module holds its own references to the card and the sink. */
-  DevRelease(&card->device);
+  RegRelease(&card->registers);
   SinkRelease(&sink->iface);
   if (!power_off) {
     SleepMs(1200); /* reported at once, then after KeyFirstDelay */

@@ -88,11 +88,13 @@ class Sink final : public Object<IKeySink> {
     *out = nullptr;
     return E_NOINTERFACE;
   }
+  bool took() const { return took_; }
   HRESULT PYX_CALL OnKey(const char* name, const char* command) override {
     std::printf("key %s, command \"%s\"\n", name, command);
     if (power_off_ != nullptr && std::strcmp(name, "Key_Power") == 0) {
       IRemoteModule* module = power_off_;
       power_off_ = nullptr;
+      took_ = true;
       // From OnKey neither waits for the module's thread, which this is.
       module->Stop();
       module->Release();
@@ -102,7 +104,8 @@ class Sink final : public Object<IKeySink> {
   }
 
  private:
-  IRemoteModule* power_off_;  // the module's thread only, once started
+  IRemoteModule* power_off_;       // the module's thread only, once started
+  std::atomic<bool> took_{false};  // the sink has taken the module, before Stop
 };
 
 }  // namespace
@@ -149,7 +152,9 @@ int main(int argc, char** argv) {
   auto* card = new Card;
   auto* sink = new Sink(power_off ? module : nullptr);
   const HRESULT started = module->Start(sink, card);
-  if (started != S_OK) {
+  // A first OnKey quick enough to let go of the module before Start is done
+  // makes Start answer E_UNEXPECTED: the module is on its way out.
+  if (started != S_OK && !(power_off && sink->took())) {
     std::printf("Start failed: 0x%08lx\n", static_cast<unsigned long>(started));
     return 1;
   }

@@ -35,10 +35,11 @@
 #endif
 
 #ifdef _WIN32
-/* GUID, HRESULT, ULONG and IUnknown come from the system's own headers.
- * CONST_VTABLE makes the C view of the system's IUnknown take a const table,
- * as this header's own interfaces do; it only counts where the system's
- * headers are first included, so include this header before <windows.h>. */
+/* GUID, HRESULT, ULONG and IUnknown come from the system's own headers;
+ * this header may come before or after <windows.h>. Its own interfaces take
+ * a const table in C either way. The system's IUnknown takes one only where
+ * CONST_VTABLE is defined before the first Windows header, which this header
+ * does when it comes first. */
 #ifndef CONST_VTABLE
 #define CONST_VTABLE
 #endif
@@ -131,7 +132,8 @@ struct IRegisterAccess : public IUnknown {
 
 /* Implemented by the host. OnKey runs on the module's worker thread; both
  * strings point into the module's static key table, stay valid while the
- * library is loaded, and are never null. `name` is never empty. */
+ * library is loaded, and are never null. `name` is never empty. One worker
+ * makes one call at a time; see Stop for two workers of one object. */
 struct IKeySink : public IUnknown {
   virtual HRESULT PYX_CALL OnKey(const char* name, const char* command) = 0;
 };
@@ -142,31 +144,59 @@ struct IKeySink : public IUnknown {
  * and change nothing, and QueryInterface fails (E_UNEXPECTED) with a null
  * pointer: the object is on its way out. */
 struct IRemoteModule : public IUnknown {
-  /* Keeps a reference to `sink` (may be null) and `device` (must not be) and
-   * starts the worker; on a started object, stops it first. Returns:
-   *   S_OK          the worker runs;
-   *   E_UNEXPECTED  with a null device, no memory, or an object that is let
-   *                 go of before Start is done (from a host object's
-   *                 Release, say): nothing is kept; with no event or no
-   *                 thread to be had: the references are kept, with no
-   *                 worker, until Stop.
+  /* Takes a reference to `sink` (may be null) and `device` (must not be)
+   * and starts a worker; on a started object, stops it first, as Stop does.
+   * Returns:
+   *   S_OK          a worker was started and the object still had a
+   *                 reference when Start was done. The worker may have
+   *                 been stopped since, from its first OnKey, say.
+   *   E_UNEXPECTED  and nothing is kept: with a null device or no memory,
+   *                 or when the object's last reference went before Start
+   *                 was done (a host object's Release made by Start's own
+   *                 stopping, or the new worker's first OnKey, let go of
+   *                 it). A worker Start had started is stopped as Stop
+   *                 stops one, so the reference of a call it is making
+   *                 when the wait gives up is released as that call
+   *                 returns.
+   *   E_UNEXPECTED  and the references are kept until Stop: with no event
+   *                 or no thread to be had. Call Stop after it; until then
+   *                 the object keeps your device and sink, and a sink that
+   *                 owns the object keeps both alive for ever.
    * Called from a host object's Release that the module's Stop makes, Start
-   * starts normally, and a later Stop stops it; called from one that the
-   * module's final Release makes, it fails with E_UNEXPECTED and keeps
-   * nothing. */
+   * starts normally and a later Stop stops it; called from one that Start's
+   * own stopping makes, it starts normally, then that outer Start stops it
+   * again and starts its own; called from one that the final Release makes,
+   * it fails with E_UNEXPECTED and keeps nothing. */
   virtual HRESULT PYX_CALL Start(IKeySink* sink, IUnknown* device) = 0;
-  /* Tells the worker to end, waits up to 5 s for it, cuts it off from the
-   * host's objects, and releases the device and the sink on the calling
-   * thread, whether the worker has ended or not; always S_OK. From inside
-   * OnKey, on the worker's own thread, it does not wait.
+  /* Tells the worker to end, waits for it, cuts it off from the host's
+   * objects, and releases the device and the sink; always S_OK. The wait
+   * lasts until the worker has ended, or 5000 ms, plus the time the system
+   * takes to wake the caller. From inside OnKey, Stop does not wait for the
+   * worker that is making that call; it waits as usual for any other worker
+   * (one started by a Start made from a Release inside that OnKey, say).
    *
-   * What can still come after Stop has returned, all on the worker thread,
-   * when the worker outlived the wait: the return of the one call it was
-   * making when Stop gave up (OnKey, the device's QueryInterface as the
-   * worker begins, or a register access); the Release of that OnKey's sink
-   * or that QueryInterface's device, whose reference is then the worker's;
-   * and the Release of IRegisterAccess as the worker ends. Nothing else: the
-   * worker begins no call once Stop has cut it off.
+   * Stop releases the device and the sink on the calling thread before it
+   * returns, except the object of the call the worker is making when Stop
+   * cuts it off without having seen it end (the wait gave up, or Stop was
+   * called from inside OnKey): the sink for OnKey, the device for its
+   * QueryInterface. That reference is then the worker's, and it releases it
+   * on its own thread as the call returns. So a Stop from inside OnKey
+   * leaves the sink's Release to the moment that OnKey returns.
+   *
+   * When the wait gives up (a call of the host's that blocks, a delay of
+   * 5000 ms or more), the worker goes on alone, on its own thread, and can
+   * still bring: the return of the one call it is making; or, when it had
+   * decided on a call and was held up before making it (a suspended
+   * process, a debugger, heavy load), that one call, begun after Stop has
+   * returned; the Release of that call's sink or device; and, as it ends,
+   * the Release of IRegisterAccess. It begins no other call. It ends as soon
+   * as that call returns, or as its sleep ends when Stop gave up during a
+   * delay. From inside OnKey, the worker ends as that OnKey returns.
+   *
+   * A later Start starts a new worker at once: after a Stop that gave up
+   * during an OnKey, the new worker may call OnKey on the same sink while
+   * the old call is still running. Give the next Start another sink, or one
+   * whose OnKey allows that.
    *
    * The module settles its own state before it releases a host object, so
    * that object's Release may call Start, Stop or Release on the module,
@@ -174,9 +204,9 @@ struct IRemoteModule : public IUnknown {
    * late, on the worker thread as above, may release what it holds, the
    * module included; it should not call Start or Stop, which would then run
    * beside your own thread's calls. The module stays sound if it does, each
-   * session ends once and each object is released once, but which of two
-   * calls wins is then a matter of timing. The final Release does all that
-   * Stop does. */
+   * worker is stopped once and each object is released once, but which of
+   * two calls wins is then a matter of timing. The final Release does all
+   * that Stop does. */
   virtual HRESULT PYX_CALL Stop() = 0;
   virtual void PYX_CALL Reserved() = 0;
 };
@@ -232,9 +262,10 @@ struct IRemoteModule {
 
 #endif
 
-/* The library's one export, "_GetInterfacePtr@0" (PYX_FACTORY_NAME; the
- * 64-bit PYXRemote.dll also exports "GetInterfacePtr"). Returns a new object
- * with one reference, or null when it cannot be allocated. */
+/* The library's factory, exported as "_GetInterfacePtr@0"
+ * (PYX_FACTORY_NAME), and by the 64-bit PYXRemote.dll as "GetInterfacePtr"
+ * too. Returns a new object with one reference, or null when it cannot be
+ * allocated. */
 typedef IRemoteModule*(PYX_CALL* PFN_GetInterfacePtr)(void);
 
 #ifdef _WIN32
