@@ -350,6 +350,32 @@ TEST_F(CardModule, StopDuringTheFirstDelayEndsTheWorkerOnlyAfterIt) {
   module->Release();
 }
 
+// A Stop from inside OnKey (a Power key that closes the application): the
+// worker ends as the call returns, not after KeyFirstDelay, and gives back
+// the registers.
+TEST_F(CardModule, StopFromInsideOnKeyEndsTheWorkerAsTheCallReturns) {
+  ResetSettings(1000, 500);
+  FakeSink sink;
+  FakeDevice device;
+  device.registers.data = KeyDown(30);
+  IRemoteModule* module = GetInterfacePtr();
+  std::atomic<bool> returned{false};
+  testing::Clock::time_point returned_at;
+  sink.SetOnKey([&] {
+    if (returned) return;
+    module->Stop();
+    returned_at = testing::Clock::now();
+    returned = true;
+  });
+  ASSERT_EQ(module->Start(&sink, &device), S_OK);
+  ASSERT_TRUE(WaitUntil([&] { return returned.load(); }));
+  ASSERT_TRUE(WaitUntil([&] { return device.registers.refs() == 1; }));
+  EXPECT_LT(testing::Clock::now() - returned_at, 300ms);
+  EXPECT_EQ(sink.refs(), 1u);
+  EXPECT_NE(Log().find("Bye!"), std::string::npos);
+  EXPECT_EQ(module->Release(), 0u);
+}
+
 TEST_F(CardModule, PollingDuringDelaysSeesAnotherKeyAndAStopAtOnce) {
   ResetSettings(2000, 2000, 1);
   FakeSink sink;

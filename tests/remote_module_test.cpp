@@ -454,6 +454,47 @@ TEST_F(LateWorker, ADeviceInsideQueryInterfaceIsReleasedByTheWorkerAndTheSinkByS
   module_->Release();
 }
 
+// After a Stop that gave up on a blocked OnKey, a Start given the same sink
+// starts a worker at once, which reports to it while the old call still
+// runs; each worker's reference to the sink is released once.
+TEST_F(LateWorker, ANewWorkerReportsToTheSameSinkBesideABlockedOldCall) {
+  std::atomic<int> in_calls{0}, most_at_once{0};
+  std::atomic<bool> release_first{false};
+  std::atomic<int> calls{0};
+  sink_.SetOnKey([&] {
+    const int now = ++in_calls;
+    if (now > most_at_once) most_at_once = now;
+    if (calls++ == 0) {
+      while (!release_first) std::this_thread::sleep_for(1ms);
+    }
+    --in_calls;
+  });
+  module_ = new (std::nothrow) ProbeModule(
+      [](RunContext& context) {
+        while (!context.StopRequested()) {
+          context.DispatchKey(7, kKeys);
+          std::this_thread::sleep_for(1ms);
+        }
+        return 0;
+      },
+      &destroyed_, kWaitMs);
+  ASSERT_EQ(module_->Start(&sink_, &device_), S_OK);
+  ASSERT_TRUE(WaitUntil([&] { return in_calls == 1; }));
+  module_->Stop();  // gives up while the first OnKey blocks
+  FakeDevice second_device;
+  ASSERT_EQ(module_->Start(&sink_, &second_device), S_OK);
+  EXPECT_TRUE(WaitUntil([&] { return most_at_once == 2; }));
+  EXPECT_EQ(sink_.refs(), 3u);  // the test's, the old worker's, the new Session's
+
+  release_first = true;
+  ASSERT_TRUE(WaitUntil([&] { return module_->ended == 1; }));
+  EXPECT_TRUE(WaitUntil([&] { return sink_.refs() == 2u; }));
+  module_->Stop();
+  EXPECT_EQ(sink_.refs(), 1u);
+  EXPECT_EQ(second_device.refs(), 1u);
+  module_->Release();
+}
+
 void NoLog(const char*, ...) {}
 
 // A register access that outlasts Stop's wait is the worker's last: once
@@ -695,12 +736,18 @@ class TableWalk {
       });
       report_ = true;
       EXPECT_TRUE(WaitUntil([&] { return done.load(); }));
+      // The sink is released as OnKey returns, on the worker's thread: wait
+      // for the worker's end, after which its counts may be read.
+      EXPECT_TRUE(stop ? WaitUntil([&] { return probe_->ended == probe_->runs; })
+                       : WaitUntil([&] { return destroyed_ == 1; }));
       return answer;
     }
     if (event == "worker's call returns") {
       gate_open_ = true;
       late_workers_ = 0;
-      EXPECT_TRUE(WaitUntil([&] { return probe_->ended == probe_->runs; }));
+      // Once the host's references are gone the late worker frees the object.
+      EXPECT_TRUE(released_ ? WaitUntil([&] { return destroyed_ == 1; })
+                            : WaitUntil([&] { return probe_->ended == probe_->runs; }));
       return "-";
     }
     return "?";
@@ -711,14 +758,13 @@ class TableWalk {
   // does not know.
   std::string Check(const std::string& state) {
     const bool held = state == "Started" || state == "NoWorker";
-    // Released on the worker's thread when the state came from inside
-    // OnKey: wait for it.
     for (size_t i = 0; i < pairs_.size(); ++i) {
       const ULONG refs = held && static_cast<int>(i) == current_ ? 2u : 1u;
-      if (!WaitUntil(
-              [&] { return pairs_[i].sink.refs() == refs && pairs_[i].device.refs() == refs; }))
+      if (pairs_[i].sink.refs() != refs || pairs_[i].device.refs() != refs) {
         return "pair " + std::to_string(i) + " holds " + std::to_string(pairs_[i].sink.refs());
+      }
     }
+    if (state == "Freed") return destroyed_ == 1 ? state : "not freed";
     const bool late = state == "StoppedLate" || state == "Gone";
     if (late && late_workers_ == 0) return "no late worker";
     const int running = (state == "Started" ? 1 : 0) + late_workers_;
@@ -727,12 +773,9 @@ class TableWalk {
         !WaitUntil([&] { return probe_->runs - probe_->ended == running; })) {
       return "runs " + std::to_string(probe_->runs) + ", ended " + std::to_string(probe_->ended);
     }
-    const bool freed = state == "Freed";
-    if (freed ? !WaitUntil([&] { return destroyed_ == 1; }) : destroyed_ != 0) {
-      return "destroyed " + std::to_string(destroyed_);
-    }
+    if (destroyed_ != 0) return "freed";
     if (state == "Created" || state == "Stopped" || state == "Started" || state == "NoWorker" ||
-        late || freed) {
+        late) {
       return state;
     }
     return "?";
@@ -951,6 +994,67 @@ TEST_F(ShutdownFromOnKey, StopReturnsAtOnceAndTheWorkerEndsAfterTheCall) {
   EXPECT_EQ(sink_.reports().size(), 1u);
   EXPECT_EQ(module_->Release(), 0u);
   EXPECT_TRUE(WaitUntil([&] { return destroyed_ == 1; }));
+}
+
+// Inside OnKey: Stop releases the device, whose Release starts the module
+// again; a second Stop in the same OnKey waits for that new worker, which
+// is not the one making the call.
+TEST_F(ShutdownFromOnKey, AStopInsideOnKeyWaitsForAWorkerStartedInsideIt) {
+  FakeSink fresh_sink;
+  FakeDevice fresh_device;
+  std::atomic<int> ended_at_second_stop{-1};
+  device_.counts().on_last_release = [&] {
+    EXPECT_EQ(module_->Start(&fresh_sink, &fresh_device), S_OK);
+  };
+  StartReporting([&](IRemoteModule* module) {
+    device_.counts().Drop();          // the module holds the device's last reference
+    EXPECT_EQ(module->Stop(), S_OK);  // ends this worker's Session: no wait
+    EXPECT_EQ(sink_.refs(), 2u);      // released as this OnKey returns
+    ASSERT_TRUE(WaitUntil([&] { return module_->runs == 2; }));
+    EXPECT_EQ(module->Stop(), S_OK);  // ends the fresh worker: waits for it
+    ended_at_second_stop = module_->ended.load();
+  });
+  ASSERT_TRUE(WaitUntil([&] { return module_->ended == 2; }));
+  EXPECT_EQ(ended_at_second_stop, 1);  // the fresh one; this one was still in OnKey
+  EXPECT_LT(took_, 1s);
+  EXPECT_EQ(device_.refs(), 0u);
+  EXPECT_EQ(sink_.refs(), 1u);
+  EXPECT_EQ(fresh_sink.refs(), 1u);
+  EXPECT_EQ(fresh_device.refs(), 1u);
+  EXPECT_EQ(module_->Release(), 0u);
+  EXPECT_TRUE(WaitUntil([&] { return destroyed_ == 1; }));
+}
+
+// A power-off sink: the first OnKey stops the object and lets go of the
+// host's reference, which the sink owns, perhaps while the host's thread is
+// still inside Start. Start answers S_OK, or E_UNEXPECTED once the last
+// reference has gone; either way everything is given back and freed.
+TEST(PowerOffSink, StartAnswersEitherWayAndEverythingIsFreed) {
+  int unexpected = 0;
+  for (int round = 0; round < 50; ++round) {
+    std::atomic<int> destroyed{0};
+    std::atomic<bool> took{false};
+    auto* probe = new (std::nothrow) ProbeModule(
+        [](RunContext& context) {
+          context.DispatchKey(7, kKeys);
+          return RunUntilStopped(context);
+        },
+        &destroyed);
+    FakeSink sink;
+    FakeDevice device;
+    sink.SetOnKey([&] {
+      if (took.exchange(true)) return;
+      probe->Stop();
+      probe->Release();
+    });
+    const HRESULT started = probe->Start(&sink, &device);
+    EXPECT_TRUE(started == S_OK || (started == E_UNEXPECTED && took)) << started;
+    if (started == E_UNEXPECTED) ++unexpected;
+    ASSERT_TRUE(WaitUntil([&] { return destroyed == 1; }));
+    EXPECT_EQ(sink.refs(), 1u);
+    EXPECT_EQ(device.refs(), 1u);
+  }
+  std::printf("power-off sink: Start answered E_UNEXPECTED in %d of 50 rounds\n", unexpected);
 }
 
 TEST_F(ShutdownFromOnKey, FinalReleaseFreesTheObjectOnlyOnceTheWorkerIsOut) {
