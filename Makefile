@@ -19,9 +19,10 @@ configure = cmake -S . -B $(1) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) $(2) >/dev/null
 build = cmake --build $(1) -j$(JOBS)
 run_tests = cd $(1) && ctest --output-on-failure -j$(2) $(3)
 
-.PHONY: all native tsan asan win32 win64 dll dist fuzzer fuzz bench demo \
-	test check test-native test-tsan test-asan test-windows test-dist test-reproducible test-fuzz \
-	run-native run-tsan run-asan run-win32 run-win64 run-zip32 run-zip64 run-reproducible run-fuzz \
+.PHONY: all native tsan asan win32 win64 dll dist msvc fuzzer fuzz bench demo \
+	test check test-native test-tsan test-asan test-windows test-dist test-msvc test-reproducible \
+	test-fuzz run-native run-tsan run-asan run-win32 run-win64 run-zip32 run-zip64 run-msvc32 \
+	run-msvc64 run-reproducible run-fuzz \
 	format format-check packages clean
 
 all: native
@@ -39,6 +40,8 @@ test-native test-tsan test-asan test-reproducible test-fuzz:
 	@scripts/test.sh $(patsubst test-%,%,$@)
 test-windows:
 	@scripts/test.sh win32 win64
+test-msvc:
+	@scripts/test.sh msvc32 msvc64
 test-dist:
 	@scripts/test.sh zip32 zip64
 
@@ -95,6 +98,13 @@ dist: dll
 	@scripts/ensure-packages.sh dist
 	@scripts/dist.sh build build/dist
 
+# Hosts built as Visual C++ builds them (tests/msvc/check.sh), for both
+# DLLs: build/msvc32 and build/msvc64.
+msvc: dll
+	@scripts/ensure-packages.sh msvc
+	@tests/msvc/check.sh build 32 build/msvc32
+	@tests/msvc/check.sh build 64 build/msvc64
+
 # The INI reader under libFuzzer: make fuzz FUZZ_SECONDS=600. New inputs go
 # to build/fuzz/corpus; the seeds in tests/fuzz/corpus are read, not written.
 FUZZ_SECONDS ?= 600
@@ -139,6 +149,14 @@ run-zip32:
 run-zip64:
 	@$(call wine_boot,windows64)
 	@tests/check_dist.sh build/dist build/dist-check64 64 "$(call wine_env,windows64)"
+
+run-msvc32:
+	@$(call wine_boot,windows)
+	@tests/msvc/check.sh run 32 build/msvc32 build/windows/PYXRemote.dll "$(call wine_env,windows)"
+
+run-msvc64:
+	@$(call wine_boot,windows64)
+	@tests/msvc/check.sh run 64 build/msvc64 build/windows64/PYXRemote.dll "$(call wine_env,windows64)"
 
 # The release built a second time from a copy of the sources in another
 # folder must come out the same, byte for byte.

@@ -10,6 +10,8 @@
 #   wine     both Wines
 #   dist     zip and unzip, for the release archives
 #   fuzz     clang with libFuzzer
+#   msvc     clang in Visual C++'s mode, lld-link and Wine's Windows
+#            headers, to build hosts as Visual C++ does (make test-msvc)
 # The groups are settled one after another, in the order given, each on its
 # own: one that cannot be installed leaves the others be. A group that is
 # not in place gets one line on standard error that says why and what to
@@ -66,6 +68,11 @@ missing_of() {
       need_command unzip unzip
       need_command sha256sum coreutils
       ;;
+    msvc)
+      need_command clang clang
+      need_command lld-link lld
+      need_file /usr/include/wine/wine/windows/windows.h libwine-dev
+      ;;
     fuzz)
       # clang with libFuzzer and its sanitizer runtimes.
       need_command clang++ clang
@@ -78,7 +85,7 @@ missing_of() {
 groups=()
 for group in "$@"; do
   case $group in
-    host | native | mingw | wine64 | wine32 | dist | fuzz) groups+=("$group") ;;
+    host | native | mingw | wine64 | wine32 | dist | fuzz | msvc) groups+=("$group") ;;
     wine) groups+=(wine64 wine32) ;;
     *)
       echo "ensure-packages: unknown group '$group'" >&2

@@ -35,6 +35,8 @@ table=(
   "win32|host native mingw|wine32|win32|run-win32|wine|the 32-bit DLL under Wine"
   "zip64|host mingw dist|wine64|dist|run-zip64|wine|the 64-bit release zip, unpacked and used on its own"
   "zip32|host mingw dist|wine32|dist|run-zip32|wine|the 32-bit release zip, unpacked and used on its own"
+  "msvc64|host mingw msvc|wine64|msvc|run-msvc64|wine|64-bit hosts built in Visual C++'s mode"
+  "msvc32|host mingw msvc|wine32|msvc|run-msvc32|wine|32-bit hosts built in Visual C++'s mode"
   "reproducible|host mingw dist||dist|run-reproducible||the release, built again in another folder"
   "tsan|host native||tsan|run-tsan|native|under ThreadSanitizer"
   "asan|host native||asan|run-asan|native|under AddressSanitizer and UndefinedBehaviorSanitizer"
