@@ -284,6 +284,7 @@ class Runner {
     module->Release();
     (*out)["stop_idle_p50_ms"] = Percentile(stops, 50);
     (*out)["stop_idle_p99_ms"] = Percentile(stops, 99);
+    (*out)["stop_idle_max_ms"] = Percentile(stops, 100);
   }
 
   // Stop while the worker sleeps KeyFirstDelay: it should take the rest of
@@ -413,6 +414,7 @@ const FigureDef kFigures[] = {
     {"repeat_error_p99_ms", "repeat interval - KeyRepeatDelay, p99 (ms)", "< 1", 1, false},
     {"stop_idle_p50_ms", "Stop on an idle card, p50 (ms)", "", NAN, false},
     {"stop_idle_p99_ms", "Stop on an idle card, p99 (ms)", "<= 21", 21, false},
+    {"stop_idle_max_ms", "Stop on an idle card, max (ms)", "", NAN, false},
     {"stop_mid_delay_overshoot_p50_ms", "Stop in a delay, past its end, p50 (ms)", "", NAN, false},
     {"stop_mid_delay_overshoot_p99_ms", "Stop in a delay, past its end, p99 (ms)", "<= 2", 2,
      false},
