@@ -184,7 +184,7 @@ HRESULT PYX_CALL RemoteModuleBase::Start(IKeySink* sink, IUnknown* device) {
   device->AddRef();
   if (sink != nullptr) sink->AddRef();
   // Ending a Session releases host objects, whose code may start us again,
-  // or let go of the object's last reference.
+  // or release the object's last reference.
   while (Session* old = session_.exchange(nullptr)) EndSession(old);
   auto* session = new (std::nothrow) Session(*this, device, sink);
   if (session == nullptr) {

@@ -53,7 +53,7 @@
 //   Releasing   | Stop                           | Releasing   | S_OK
 //
 // Start also answers E_UNEXPECTED, and leaves the object Freed, when the
-// new worker's first OnKey stops the object and lets go of its last
+// new worker's first OnKey stops the object and releases its last
 // reference before Start is done; whether it does so first depends on
 // timing, so no row says it.
 //
