@@ -214,6 +214,10 @@ int main(int argc, char** argv) {
    * makes Start answer E_UNEXPECTED: the module is on its way out. */
   if (started != S_OK && !(power_off && CountRead(&sink->took) != 0)) {
     printf("Start failed: 0x%08lx\n", (unsigned long)started);
+    /* The sink never took the module: its reference is ours to give back,
+     * after a Stop that gives back what a Start without a thread kept. */
+    module->lpVtbl->Stop(module);
+    module->lpVtbl->Release(module);
     return 1;
   }
   /* The module holds its own references to the card and the sink. */

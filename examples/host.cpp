@@ -156,6 +156,10 @@ int main(int argc, char** argv) {
   // makes Start answer E_UNEXPECTED: the module is on its way out.
   if (started != S_OK && !(power_off && sink->took())) {
     std::printf("Start failed: 0x%08lx\n", static_cast<unsigned long>(started));
+    // The sink never took the module: its reference is ours to give back,
+    // after a Stop that gives back what a Start without a thread kept.
+    module->Stop();
+    module->Release();
     return 1;
   }
   // The module holds its own references to the card and the sink.

@@ -145,8 +145,8 @@ struct IKeySink : public IUnknown {
  * pointer: the object is on its way out. */
 struct IRemoteModule : public IUnknown {
   /* Takes a reference to `sink` (may be null) and `device` (must not be)
-   * and starts a worker; on a started object, stops it first, as Stop does.
-   * Returns:
+   * and starts a worker; on a started object, stops it first, as Stop does
+   * (but a null device changes nothing). Returns:
    *   S_OK          a worker was started and the object still had a
    *                 reference when Start was done. The worker may have
    *                 been stopped since, from its first OnKey, say.
@@ -159,9 +159,13 @@ struct IRemoteModule : public IUnknown {
    *                 when the wait gives up is released as that call
    *                 returns.
    *   E_UNEXPECTED  and the references are kept until Stop: with no event
-   *                 or no thread to be had. Call Stop after it; until then
-   *                 the object keeps your device and sink, and a sink that
-   *                 owns the object keeps both alive for ever.
+   *                 or no thread to be had. Stop, or the final Release,
+   *                 gives them back. Until then a sink of yours that owns
+   *                 the object's reference and the object, which keeps
+   *                 the sink, keep each other alive: after E_UNEXPECTED,
+   *                 call Stop through whatever reference is still held
+   *                 (on an object that keeps nothing it changes nothing),
+   *                 but not once the last one has gone.
    * Called from a host object's Release that the module's Stop makes, Start
    * starts normally and a later Stop stops it; called from one that Start's
    * own stopping makes, it starts normally, then that outer Start stops it

@@ -155,6 +155,10 @@ int main(int argc, char** argv) {
   // makes Start answer E_UNEXPECTED: the module is on its way out.
   if (started != S_OK && !(power_off && sink->Took())) {
     printf("Start failed: 0x%08lx\n", static_cast<unsigned long>(started));
+    // Gives back what a Start without a thread kept; the reference the sink
+    // never took is ours to give back, `module` gives back its own.
+    started_module->Stop();
+    if (power_off) started_module->Release();
     return 1;
   }
   // The module holds its own references to the card and the sink.
