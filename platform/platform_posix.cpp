@@ -118,8 +118,7 @@ unique_thread CreateSuspendedThread(ThreadEntry entry, void* arg) noexcept {
   auto* thread = new (memory) Thread(entry, arg);
   if (FailureInjected(Resource::kThread) ||
       pthread_create(&thread->id, nullptr, ThreadMain, thread) != 0) {
-    thread->~Thread();
-    std::free(thread);
+    delete thread;  // no thread came to own it
     return unique_thread();
   }
   return unique_thread(thread);
@@ -142,8 +141,9 @@ void WaitForThreadEnd(const unique_thread& handle, uint32_t timeout_ms) noexcept
   if (thread->joined) return;
   const timespec deadline = MonotonicDeadline(timeout_ms);
   pthread_mutex_lock(&thread->mutex);
+  // Any answer but a wake-up (the deadline, or a failure) ends the wait.
   int waited = 0;
-  while (!thread->ended && waited != ETIMEDOUT) {
+  while (!thread->ended && waited == 0) {
     waited = pthread_cond_timedwait(&thread->changed, &thread->mutex, &deadline);
   }
   const bool ended = thread->ended;

@@ -76,7 +76,7 @@ while read -r line; do
   $line || fail "$line"
 done <<<"$lines"
 for host in host.exe host-cpp.exe after-windows-host.exe after-windows-host-cpp.exe; do
-  "$here/run_host.sh" "$host" PYXRemote.dll "${wine_env[*]}" || fail "$host"
+  "$here/run_host.sh" "$host" PYXRemote.dll env "${wine_env[@]}" wine || fail "$host"
 done
 
 output=$(env "${wine_env[@]}" wine remote-host.exe --script "Power:1200 wait:200 Mute" 2>&1) ||

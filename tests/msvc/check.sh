@@ -53,10 +53,10 @@ fi
 
 [ "$mode" = run ] || { echo "check.sh: build or run, not '$mode'" >&2 && exit 2; }
 dll=$4
-wine_env=$5
+read -ra wine_env <<<"$5"
 status=0
 for host in host after-windows-host host-cpp; do
-  tests/run_host.sh "$out/$host.exe" "$dll" "$wine_env" || status=1
+  tests/run_host.sh "$out/$host.exe" "$dll" env "${wine_env[@]}" wine || status=1
 done
 [ $status -eq 0 ] && echo "the $bits-bit hosts built in Visual C++'s mode run against $dll"
 exit $status
